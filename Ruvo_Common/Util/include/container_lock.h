@@ -1,0 +1,43 @@
+// Lock-control protocol shared by the Queue and List containers.
+//
+// A lock-control handler is a plain function uint8_t (bool enable, void* data):
+// called with true to lock and false to unlock, with the opaque data the
+// container was bound with; 0 means success, anything else a failure code r.
+// A container member that locks first calls handler(true, data); a failure
+// ends the member before any change with the result r + 1. After its work it
+// calls handler(false, data); a failure replaces the member's own result with
+// r + 3 while the work stays done. Results are uint8_t, so both sums wrap
+// modulo 256 (a lock failure of 255 yields 0, an unlock failure of 253
+// yields 0): handlers should keep their codes small, as a mutex handler
+// returning 1 does (lock failure 2, unlock failure 4).
+#pragma once
+
+#include <cstdint>
+
+typedef uint8_t (*Lock_Control_Handler)(bool enable, void* data);
+
+// Result of set_Lock_Control_Handler when the container has no storage
+// (never initialised, capacity 0 or allocation failed): nothing is bound.
+const uint8_t container_lock_refused = 1;
+
+namespace container_lock {
+
+// Takes the lock when a handler is bound. Returns true when the member may go
+// on; false with *result = r + 1 when the handler failed.
+inline bool lock(Lock_Control_Handler handler, void* data, uint8_t* result) {
+  if (handler == nullptr) return true;
+  uint8_t r = handler(true, data);
+  if (r == 0) return true;
+  *result = static_cast<uint8_t>(r + 1);
+  return false;
+}
+
+// Releases the lock when a handler is bound; returns result, or r + 3 when
+// the handler failed.
+inline uint8_t unlock(Lock_Control_Handler handler, void* data, uint8_t result) {
+  if (handler == nullptr) return result;
+  uint8_t r = handler(false, data);
+  return r == 0 ? result : static_cast<uint8_t>(r + 3);
+}
+
+}  // namespace container_lock

@@ -1,0 +1,190 @@
+// Member definitions of Queue<T>; included at the end of queue.h.
+#pragma once
+
+template <typename T>
+Queue<T>::Queue()
+    : buffer_ptr(nullptr), buffer_size(0), buffer_rear(0), buffer_front(0), buffer_count(0),
+      lock_data(nullptr), set_Lock(nullptr) {}
+
+template <typename T>
+Queue<T>::Queue(unsigned int size) : Queue() {
+  init(size);
+}
+
+template <typename T>
+Queue<T>::~Queue() {
+  if (buffer_ptr != nullptr) free(buffer_ptr);
+}
+
+template <typename T>
+void Queue<T>::set_Storage(T* storage, unsigned int size) {
+  buffer_ptr = storage;
+  buffer_size = storage != nullptr ? size : 0;
+}
+
+template <typename T>
+void Queue<T>::init(unsigned int size) {
+  if (buffer_ptr != nullptr) free(buffer_ptr);
+  // calloc(0) may return a non-null block; a queue of capacity 0 keeps none.
+  set_Storage(size > 0 ? static_cast<T*>(calloc(size, sizeof(T))) : nullptr, size);
+  buffer_rear = 0;
+  buffer_front = 0;
+  buffer_count = 0;
+  lock_data = nullptr;
+  set_Lock = nullptr;
+}
+
+template <typename T>
+uint8_t Queue<T>::set_Lock_Control_Handler(uint8_t (*set_lock)(bool, void*), void* data) {
+  if (buffer_ptr == nullptr || buffer_size == 0) return container_lock_refused;
+  set_Lock = set_lock;
+  lock_data = data;
+  return 0;
+}
+
+template <typename T>
+template <typename Work>
+uint8_t Queue<T>::run_Locked(Work work) {
+  uint8_t result = 0;
+  if (!container_lock::lock(set_Lock, lock_data, &result)) return result;
+  result = work();
+  return container_lock::unlock(set_Lock, lock_data, result);
+}
+
+template <typename T>
+unsigned int Queue<T>::get_Slot(unsigned int position) const {
+  unsigned int slot = buffer_front + position;
+  return slot >= buffer_size ? slot - buffer_size : slot;
+}
+
+template <typename T>
+uint8_t Queue<T>::Enqueue(const T& data) {
+  return Enqueue(&data, 1);
+}
+
+template <typename T>
+uint8_t Queue<T>::Enqueue(const T* data, unsigned int count) {
+  return run_Locked([&]() -> uint8_t {
+    if (data == nullptr || count > buffer_size - buffer_count) return 1;
+    for (unsigned int i = 0; i < count; ++i) {
+      buffer_ptr[buffer_rear] = data[i];
+      if (++buffer_rear == buffer_size) buffer_rear = 0;
+      buffer_count = buffer_count + 1;
+    }
+    return 0;
+  });
+}
+
+template <typename T>
+uint8_t Queue<T>::Dequeue(T* data) {
+  return run_Locked([&]() -> uint8_t {
+    if (data == nullptr || buffer_count == 0) return 1;
+    *data = buffer_ptr[buffer_front];
+    if (++buffer_front == buffer_size) buffer_front = 0;
+    buffer_count = buffer_count - 1;
+    return 0;
+  });
+}
+
+template <typename T>
+uint8_t Queue<T>::Dequeue(T* data, unsigned int count) {
+  return run_Locked([&]() -> uint8_t {
+    if (data == nullptr || count > buffer_count) return 1;
+    for (unsigned int i = 0; i < count; ++i) {
+      data[i] = buffer_ptr[buffer_front];
+      if (++buffer_front == buffer_size) buffer_front = 0;
+      buffer_count = buffer_count - 1;
+    }
+    return 0;
+  });
+}
+
+template <typename T>
+uint8_t Queue<T>::set_Size(unsigned int size) {
+  return run_Locked([&]() -> uint8_t {
+    if (size == 0 || size < buffer_count) return 1;
+    T* storage = static_cast<T*>(calloc(size, sizeof(T)));
+    if (storage == nullptr) return 1;
+    unsigned int count = buffer_count;
+    for (unsigned int i = 0; i < count; ++i) storage[i] = buffer_ptr[get_Slot(i)];
+    if (buffer_ptr != nullptr) free(buffer_ptr);
+    set_Storage(storage, size);
+    buffer_front = 0;
+    buffer_rear = count == size ? 0 : count;
+    return 0;
+  });
+}
+
+template <typename T>
+uint8_t Queue<T>::set_Clear() {
+  return run_Locked([&]() -> uint8_t {
+    buffer_rear = 0;
+    buffer_front = 0;
+    buffer_count = 0;
+    return 0;
+  });
+}
+
+template <typename T>
+unsigned int Queue<T>::get_Count() {
+  return buffer_count;
+}
+
+template <typename T>
+unsigned int Queue<T>::get_Size() {
+  return buffer_size;
+}
+
+template <typename T>
+bool Queue<T>::get_Full() {
+  return buffer_count == buffer_size;
+}
+
+template <typename T>
+uint8_t Queue<T>::get_Front(T* data) {
+  return run_Locked([&]() -> uint8_t {
+    if (data == nullptr || buffer_count == 0) return 1;
+    *data = buffer_ptr[buffer_front];
+    return 0;
+  });
+}
+
+template <typename T>
+uint8_t Queue<T>::get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last) {
+  return run_Locked([&]() -> uint8_t {
+    if (index == nullptr) return 1;
+    uint8_t result = 1;
+    for (unsigned int i = 0; i < buffer_count; ++i) {
+      const T& element = buffer_ptr[get_Slot(i)];
+      if (equal != nullptr ? equal(element, data) : element == data) {
+        *index = i;
+        result = 0;
+        if (!last) break;
+      }
+    }
+    return result;
+  });
+}
+
+template <typename T>
+uint8_t Queue<T>::get_Find_Index(const T& data, unsigned int* index) {
+  return get_Find(data, index, nullptr, false);
+}
+
+template <typename T>
+uint8_t Queue<T>::get_Find_Index_With(const T& data, unsigned int* index, Equal_Function equal) {
+  if (equal == nullptr) return 1;
+  return get_Find(data, index, equal, false);
+}
+
+template <typename T>
+uint8_t Queue<T>::get_Find_Index_Last(const T& data, unsigned int* index) {
+  return get_Find(data, index, nullptr, true);
+}
+
+template <typename T>
+uint8_t Queue<T>::get_Find_Index_Last_With(const T& data, unsigned int* index,
+                                           Equal_Function equal) {
+  if (equal == nullptr) return 1;
+  return get_Find(data, index, equal, true);
+}
