@@ -1,0 +1,63 @@
+// Module I2C_BMC_packet_thread: the node's side of the I2C link to the BMC.
+//
+// The node is the bus master on /dev/i2c-0; the BMC is the slave at address
+// 8. The BMC holds GPIO line 480 (its attention line) low while it has a
+// packet for the node. One worker thread, I2C_BMC_Packet_Thread, does all
+// bus traffic: about every 20 ms it samples the attention line; when the
+// line is low it reads one 256-byte frame from the BMC and dispatches it
+// (I2C_BMC_Packet_Hander), otherwise it writes one queued packet. At most
+// one packet moves per pass, and a pending receive goes first.
+//
+// The link never reads an answer from the BMC: for a written packet that
+// asks for a response the worker builds a PING_RESPONSE (3, 0x00, 0x02)
+// itself; when the write failed the error callback is given the response
+// packet (code 1) and may rewrite it, e.g. into an ERROR packet. Responses
+// are not matched to requests: each goes to the next requester that waits.
+//
+// Ownership: the request call queues a deep copy of the caller's packet,
+// which then belongs to the worker; the worker frees each packet it has
+// written or failed to write, each packet it read from the BMC once the
+// dispatcher returns, and every packet still queued when it stops.
+#pragma once
+
+#include <cstdint>
+
+#include "BMC_data_protocol.h"
+
+// Starts the worker and returns once it has opened the attention line's
+// value file and the I2C device and sized its queues.
+// broadcast_packet_handler is accepted and not used.
+// packet_receive_error_handler(response_packet, 1) runs on the worker when a
+// packet could not be written; its result is not used.
+// Result: 0 running; 1 packet_receive_error_handler is null (nothing
+// started); 2 the link is already running (nothing changed); 3 the worker
+// could not be created or ended in its set-up (its failure is logged).
+int init_I2C_BMC_Packet_Thread(int (*broadcast_packet_handler)(const BMC::Packet&),
+                               int (*packet_receive_error_handler)(BMC::Packet*, unsigned char));
+
+// Asks the worker to stop and joins it; returns at once when the link is not
+// running.
+void set_I2C_BMC_Packet_Thread_Stop();
+
+// True from the end of the worker's set-up until it leaves its loop.
+bool get_I2C_BMC_Packet_Thread_Start_Flag();
+
+// Queues a copy of request for the BMC. When request asks for a response,
+// waits for one until the current whole second plus 3 and deep-copies it
+// into *response; at the deadline *response becomes the 5-byte ERROR packet
+// (5, node id of request, 0x00, 0, 0).
+// Result: 0 queued (and *response filled when a response was asked for);
+// 1 the link is not running; 2 response is null; 3 the transmit queue is
+// full: nothing queued, and *response is the ERROR packet at once when a
+// response was asked for. request is only read; *response belongs to the
+// caller and its old data is released.
+uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response);
+
+// Carries out a packet received from the BMC, chosen by its subaddress alone
+// (SUBADDRESS_NETWORK_CONFIG_*): 0 network mode (first data byte), 1 address,
+// 2 gateway, 3 netmask, 4 and 5 name servers, 6 apply, 7 host name; other
+// subaddresses do nothing. Commands 0-5 and 7 need data and are skipped for
+// a packet without data; text commands get the data as a NUL-terminated copy
+// that ends at the data's first NUL or at its end. Nothing is sent back.
+// Runs on the worker; the packet is lent for the call.
+void I2C_BMC_Packet_Hander(BMC::Packet* packet);

@@ -1,0 +1,393 @@
+// The BMC I2C packet link: worker thread, transmit and receive queues,
+// blocking request call and dispatcher of the BMC's network commands.
+//
+// Threads: the worker does every bus transfer, every dispatch and every
+// error callback; any other thread may call the request call. They share
+// the two queues only: TX_queue is guarded by TX_queue_mutex through its
+// lock-control handler; every access to RX_queue is made with RX_queue_mutex
+// held, and RX_queue_condition is signalled after each response queued. The
+// two mutexes are never held together. The run flags are atomics: they are
+// the hand-over points between the start, stop and request calls and the
+// worker.
+#include "I2C_BMC_packet_thread.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "I2C_BMC_frame.h"
+#include "board_io.h"
+#include "config.h"
+#include "platform_paths.h"
+#include "queue.h"
+
+namespace {
+
+const unsigned int queue_size = 200;                  // slots in each queue
+const uint8_t packet_rx_timeout_value_sec = 3;        // a requester's wait, from the current whole second
+const char* const i2c_node_path = NK_PLATFORM_PATH("/dev/i2c-0");
+const uint8_t i2c_bmc_slave_address = 8;
+const int bmc_attention_gpio = 480;                   // low while the BMC holds a frame for the node
+const useconds_t loop_period_us = 20 * 1000;
+const useconds_t start_poll_period_us = 10 * 1000;
+const unsigned char error_code_write_failed = 1;
+
+Queue<BMC::Packet*> TX_queue;
+Queue<BMC::Packet*> RX_queue;
+// Statically initialised once: a requester may still wait on them while the
+// link stops and starts again.
+pthread_mutex_t TX_queue_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t RX_queue_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t RX_queue_condition = PTHREAD_COND_INITIALIZER;
+
+pthread_t thread;
+std::atomic<bool> thread_start_flag{false};         // set-up done, loop not left
+std::atomic<bool> thread_stop_request_flag{false};  // the stop call asks the worker to leave
+std::atomic<bool> thread_end_flag{false};           // the worker has finished (start call's view)
+int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, unsigned char) = nullptr;
+
+typedef std::unique_ptr<BMC::Packet> Packet_Holder;
+
+// Lock-control handler of TX_queue: data is the queue's mutex.
+uint8_t set_Mutex_Lock(bool enable, void* data)
+{
+    if (data == nullptr) {
+        return 1;
+    }
+    pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
+    if (enable) {
+        pthread_mutex_lock(mutex);
+    } else {
+        pthread_mutex_unlock(mutex);
+    }
+    return 0;
+}
+
+// Closes the descriptor when the holder goes.
+class Fd_Holder {
+public:
+    explicit Fd_Holder(int fd) : fd_(fd) {}
+    ~Fd_Holder()
+    {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Fd_Holder(const Fd_Holder&) = delete;
+    Fd_Holder& operator=(const Fd_Holder&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+enum class I2C_Direction : uint8_t { READ, WRITE };
+
+// One transaction with a slave: selects it (the select's own result is not
+// looked at, a failed select shows in the transfer) and moves count bytes
+// in one read or write. Returns what read or write returned.
+ssize_t set_I2C_Transaction(int i2c_fd, uint8_t address, I2C_Direction direction, uint8_t* buffer, size_t count)
+{
+    ioctl(i2c_fd, I2C_SLAVE, static_cast<unsigned long>(address));
+    if (direction == I2C_Direction::READ) {
+        return read(i2c_fd, buffer, count);
+    }
+    return write(i2c_fd, buffer, count);
+}
+
+// Reads one frame from the BMC into *packet. A failed or short read is not
+// detected: the frame is taken from the zero-cleared buffer as it stands.
+void set_I2C_Packet_Read(int i2c_fd, uint8_t address, BMC::Packet* packet)
+{
+    uint8_t frame[i2c_frame_size] = {};
+    set_I2C_Transaction(i2c_fd, address, I2C_Direction::READ, frame, sizeof frame);
+    get_I2C_Frame_Packet(frame, packet);
+}
+
+// Writes the packet's byte image in one write. Returns true when the write
+// failed (nothing written); a short write counts as done.
+bool set_I2C_Packet_Write(int i2c_fd, uint8_t address, const BMC::Packet& packet)
+{
+    uint8_t buffer[i2c_packet_buffer_size];
+    const size_t length = get_I2C_Packet_Frame(packet, buffer);
+    const ssize_t written = set_I2C_Transaction(i2c_fd, address, I2C_Direction::WRITE, buffer, length);
+    if (written <= 0) {
+        printf("[ERROR] %s: packet write failed, %d, %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
+               strerror(errno));
+        return true;
+    }
+    return false;
+}
+
+// Hands a response to the waiting requesters; a full queue refuses it and it
+// is freed.
+void set_RX_Response(Packet_Holder response)
+{
+    pthread_mutex_lock(&RX_queue_mutex);
+    if (RX_queue.Enqueue(response.get()) == 0) {
+        response.release();  // now the queue's
+    }
+    pthread_cond_signal(&RX_queue_condition);
+    pthread_mutex_unlock(&RX_queue_mutex);
+}
+
+// Receives one packet from the BMC and carries it out.
+void set_Receive_Packet(int i2c_fd)
+{
+    Packet_Holder packet(new BMC::Packet());
+    set_I2C_Packet_Read(i2c_fd, i2c_bmc_slave_address, packet.get());
+    I2C_BMC_Packet_Hander(packet.get());
+}
+
+// Writes the next queued packet, if any, and answers it when it asks for a
+// response.
+void set_Transmit_Packet(int i2c_fd)
+{
+    BMC::Packet* dequeued = nullptr;
+    if (TX_queue.Dequeue(&dequeued) != 0) {
+        return;  // nothing waiting
+    }
+    Packet_Holder request_packet(dequeued);
+    Packet_Holder response_packet(new BMC::Packet());
+
+    const bool error_flag = set_I2C_Packet_Write(i2c_fd, i2c_bmc_slave_address, *request_packet);
+    if (error_flag) {
+        BMC_Packet_Receive_Error_Handler(response_packet.get(), error_code_write_failed);
+    }
+    if (!BMC::get_Packet_Response_Require_Flag(*request_packet)) {
+        return;
+    }
+    BMC::init_Packet(response_packet.get(), BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::PING_RESPONSE, false,
+                     BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
+    if (error_flag) {
+        BMC_Packet_Receive_Error_Handler(response_packet.get(), error_code_write_failed);
+    }
+    set_RX_Response(std::move(response_packet));
+}
+
+// Frees every packet the queue holds. lock_mutex, when given, is taken
+// around the whole drain (for RX_queue, which has no handler of its own).
+void set_Queue_Drain(Queue<BMC::Packet*>& queue, pthread_mutex_t* lock_mutex)
+{
+    if (lock_mutex != nullptr) {
+        pthread_mutex_lock(lock_mutex);
+    }
+    BMC::Packet* packet = nullptr;
+    while (queue.Dequeue(&packet) == 0) {
+        delete packet;
+    }
+    if (lock_mutex != nullptr) {
+        pthread_mutex_unlock(lock_mutex);
+    }
+}
+
+// Sizes both queues afresh, freeing what an earlier run left in them.
+void init_Queues()
+{
+    set_Queue_Drain(TX_queue, nullptr);  // its handler, when bound, locks
+    set_Queue_Drain(RX_queue, &RX_queue_mutex);
+    pthread_mutex_lock(&TX_queue_mutex);
+    TX_queue.init(queue_size);
+    TX_queue.set_Lock_Control_Handler(set_Mutex_Lock, &TX_queue_mutex);
+    pthread_mutex_unlock(&TX_queue_mutex);
+    pthread_mutex_lock(&RX_queue_mutex);
+    RX_queue.init(queue_size);
+    pthread_mutex_unlock(&RX_queue_mutex);
+}
+
+void* I2C_BMC_Packet_Thread(void*)
+{
+    // The epoll instance is kept for the line's registration only; the loop
+    // polls the value file.
+    Fd_Holder epoll_fd(epoll_create1(EPOLL_CLOEXEC));
+    init_GPIO(bmc_attention_gpio, GPIO_DIR::IN, GPIO_EDGE::NONE, false);
+    char value_path[gpio_path_buffer_size];
+    get_GPIO_Path(bmc_attention_gpio, value_path, GPIO_FILE_TYEP::VALUE);
+    Fd_Holder value_fd(open(value_path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    struct epoll_event event = {};
+    event.events = EPOLLIN;
+    event.data.fd = value_fd.get();
+    if (epoll_ctl(epoll_fd.get(), EPOLL_CTL_ADD, value_fd.get(), &event) != 0) {
+        printf("[ERROR] %s: epoll_ctl() error\n", "I2C_BMC_Packet_Thread");
+        thread_end_flag = true;
+        return nullptr;
+    }
+    Fd_Holder i2c_fd(open(i2c_node_path, O_RDWR | O_CLOEXEC));
+    if (i2c_fd.get() < 0) {
+        printf("[ERROR] %s: open() error\n", "I2C_BMC_Packet_Thread");
+        thread_end_flag = true;
+        return nullptr;
+    }
+    init_Queues();
+    thread_start_flag = true;
+
+    // Keeps the last byte read when a read fails.
+    char value = 0;
+    while (!thread_stop_request_flag) {
+        lseek(value_fd.get(), 0, SEEK_SET);
+        const ssize_t got = read(value_fd.get(), &value, 1);
+        if (got != 0 && value == '0') {
+            set_Receive_Packet(i2c_fd.get());
+        } else {
+            set_Transmit_Packet(i2c_fd.get());
+        }
+        usleep(loop_period_us);
+    }
+
+    thread_stop_request_flag = false;
+    thread_start_flag = false;
+    // Nothing is sent after a stop: what is still queued is freed.
+    set_Queue_Drain(TX_queue, nullptr);
+    set_Queue_Drain(RX_queue, &RX_queue_mutex);
+    thread_end_flag = true;
+    return nullptr;
+}
+
+// The command of a subaddress that takes the packet's data as text, or null.
+bool (*get_Text_Command(uint8_t subaddress))(char*)
+{
+    switch (subaddress) {
+    case BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS:
+        return set_Config_IP_Address;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY:
+        return set_Config_Gateway;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK:
+        return set_Config_Subnetmask;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_DNS1:
+        return set_Config_Dns1;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_DNS2:
+        return set_Config_Dns2;
+    case BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME:
+        return set_Config_Hostname;
+    default:
+        return nullptr;
+    }
+}
+
+void set_Error_Response(BMC::Packet* response, BMC::NODE_ID node_id)
+{
+    BMC::init_Packet(response, node_id, false, BMC::PACKET_TYPE::ERROR, false, BMC::ADDRESS::DESCRIPTION, 0,
+                     BMC::DATA_TYPE::UINT8, nullptr, 0);
+}
+
+}  // namespace
+
+int init_I2C_BMC_Packet_Thread(int (*broadcast_packet_handler)(const BMC::Packet&),
+                               int (*packet_receive_error_handler)(BMC::Packet*, unsigned char))
+{
+    (void)broadcast_packet_handler;
+    if (packet_receive_error_handler == nullptr) {
+        return 1;
+    }
+    if (thread_start_flag) {
+        return 2;
+    }
+    thread_start_flag = false;
+    BMC_Packet_Receive_Error_Handler = packet_receive_error_handler;
+    thread_stop_request_flag = false;
+    thread_end_flag = false;
+    if (pthread_create(&thread, nullptr, I2C_BMC_Packet_Thread, nullptr) != 0) {
+        return 3;
+    }
+    while (!thread_start_flag) {
+        if (thread_end_flag) {
+            pthread_join(thread, nullptr);  // ended in its set-up
+            return 3;
+        }
+        usleep(start_poll_period_us);
+    }
+    return 0;
+}
+
+void set_I2C_BMC_Packet_Thread_Stop()
+{
+    if (!thread_start_flag) {
+        return;
+    }
+    thread_stop_request_flag = true;
+    pthread_join(thread, nullptr);
+}
+
+bool get_I2C_BMC_Packet_Thread_Start_Flag() { return thread_start_flag; }
+
+uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response)
+{
+    if (!thread_start_flag) {
+        return 1;
+    }
+    if (response == nullptr) {
+        return 2;
+    }
+    // Read from the caller's packet: the copy may be sent and freed at once.
+    const bool response_require = BMC::get_Packet_Response_Require_Flag(request);
+    const BMC::NODE_ID node_id = BMC::get_Packet_Node_ID(request);
+
+    BMC::Packet* tmp_request = new BMC::Packet();
+    BMC::init_Packet(tmp_request, request);
+    if (TX_queue.Enqueue(tmp_request) != 0) {
+        delete tmp_request;
+        if (response_require) {
+            set_Error_Response(response, node_id);
+        }
+        return 3;
+    }
+    if (!response_require) {
+        return 0;
+    }
+
+    // The sub-second part is dropped: the wait ends 2 to 3 seconds from now.
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    struct timespec deadline;
+    deadline.tv_sec = now.tv_sec + packet_rx_timeout_value_sec;
+    deadline.tv_nsec = 0;
+
+    pthread_mutex_lock(&RX_queue_mutex);
+    bool timed_out = false;
+    while (RX_queue.get_Count() == 0 && !timed_out) {
+        // Any failure of the wait ends it as a time-out.
+        timed_out = pthread_cond_timedwait(&RX_queue_condition, &RX_queue_mutex, &deadline) != 0;
+    }
+    BMC::Packet* received = nullptr;
+    if (!timed_out && RX_queue.Dequeue(&received) == 0) {
+        BMC::init_Packet(response, *received);
+        delete received;
+    } else {
+        set_Error_Response(response, node_id);
+    }
+    pthread_mutex_unlock(&RX_queue_mutex);
+    return 0;
+}
+
+void I2C_BMC_Packet_Hander(BMC::Packet* packet)
+{
+    if (packet == nullptr) {
+        return;
+    }
+    const uint8_t subaddress = BMC::get_Packet_Subaddress(*packet);
+    if (subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY) {
+        run_Apply();
+        return;
+    }
+    if (subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_MODE) {
+        if (BMC::get_Packet_Data_Length(*packet) > 0 && packet->data != nullptr) {
+            set_Network_Mode(packet->data[0]);
+        }
+        return;
+    }
+    bool (*command)(char*) = get_Text_Command(subaddress);
+    char text[i2c_packet_text_size];
+    if (command != nullptr && get_I2C_Packet_Text(*packet, text)) {
+        command(text);
+    }
+}
