@@ -1,0 +1,190 @@
+// Pure text work of the netplan file (see config_netplan_text.h).
+#include "config_netplan_text.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace netplan_text {
+namespace {
+
+constexpr unsigned max_prefix_length = 32;
+constexpr int mask_parts = 4;
+
+// Text between the first `from` (or the start when from is 0) and the next
+// `to` (or the end).
+std::string_view between(std::string_view value, char from, char to)
+{
+    if (from != '\0') {
+        const std::size_t at = value.find(from);
+        value = at == std::string_view::npos ? std::string_view() : value.substr(at + 1);
+    }
+    return value.substr(0, value.find(to));
+}
+
+// Leading decimal number of a text, blanks and '+' allowed in front as the
+// C library reads it; a negative number or none reads 0, a big one saturates.
+unsigned leading_number(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+        ++i;
+    }
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '-') {
+            return 0;
+        }
+        ++i;
+    }
+    unsigned n = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        n = n > 100000 ? n : n * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return n;
+}
+
+std::optional<std::string> fitting(std::string s)
+{
+    if (s.size() >= compose_size) {
+        return std::nullopt;
+    }
+    return s;
+}
+
+}  // namespace
+
+uint8_t get_Bit_Count(uint32_t data)
+{
+    uint8_t count = 0;
+    while (data & 0x80u) {
+        ++count;
+        data <<= 1;
+    }
+    return count;
+}
+
+uint8_t get_Subnetmask_Bit_Count(const char* str)
+{
+    std::string_view rest(str);
+    unsigned total = 0;
+    for (int part = 0; part < mask_parts; ++part) {
+        const std::size_t dot = rest.find('.');
+        total += get_Bit_Count(leading_number(rest.substr(0, dot)) & 0xFFu);
+        rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
+    }
+    return static_cast<uint8_t>(total);
+}
+
+std::string address_of(std::string_view value)
+{
+    while (!value.empty() && value.front() == '[') {
+        value.remove_prefix(1);
+    }
+    return std::string(value.substr(0, value.find('/')));
+}
+
+std::string mask_of(std::string_view value)
+{
+    unsigned n = value.find('/') == std::string_view::npos ? 0 : leading_number(between(value, '/', ']'));
+    if (n > max_prefix_length) {
+        n = max_prefix_length;
+    }
+    const uint32_t mask = n == 0 ? 0 : 0xFFFFFFFFu << (max_prefix_length - n);
+    char text[address_text_max + 1];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", mask >> 24, (mask >> 16) & 0xFFu, (mask >> 8) & 0xFFu,
+                  mask & 0xFFu);
+    return text;
+}
+
+std::string dns1_of(std::string_view value)
+{
+    if (value.find('[') != std::string_view::npos) {
+        return std::string(between(value, '[', ','));
+    }
+    return std::string(value.substr(0, value.find(',')));
+}
+
+std::string dns2_of(std::string_view value) { return std::string(between(value, ',', ']')); }
+
+std::optional<std::string> with_address(std::string_view value, const char* address)
+{
+    const std::string_view prefix =
+        value.find('/') == std::string_view::npos ? std::string_view() : between(value, '/', ']');
+    return fitting("[" + std::string(address) + "/" + std::string(prefix) + "]");
+}
+
+std::optional<std::string> with_prefix(std::string_view value, unsigned bits)
+{
+    const std::size_t slash = value.find('/');
+    std::string head;
+    if (slash != std::string_view::npos) {
+        head = std::string(value.substr(0, slash + 1));
+    } else {
+        head = std::string(value.substr(0, value.find(']'))) + "/";
+    }
+    return fitting(head + std::to_string(bits) + "]");
+}
+
+std::optional<std::string> with_dns1(std::string_view value, const char* dns1)
+{
+    const std::size_t comma = value.find(',');
+    const std::string_view tail = comma == std::string_view::npos ? std::string_view("]") : value.substr(comma);
+    return fitting("[" + std::string(dns1) + std::string(tail));
+}
+
+std::optional<std::string> with_dns2(std::string_view value, const char* dns2)
+{
+    const std::size_t comma = value.find(',');
+    std::string head;
+    if (comma != std::string_view::npos) {
+        head = std::string(value.substr(0, comma + 1));
+    } else {
+        head = std::string(value.substr(0, value.find(']')));
+        if (head.empty() || head.front() != '[') {
+            head.insert(0, "[");
+        }
+        head += ",";
+    }
+    return fitting(head + dns2 + "]");
+}
+
+bool is_address_text(const char* text)
+{
+    const std::size_t len = strnlen(text, address_text_max + 1);
+    if (len == 0 || len > address_text_max) {
+        return false;
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+        if (!((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_hostname(const char* text)
+{
+    const std::size_t len = strnlen(text, hostname_max + 1);
+    if (len == 0 || len > hostname_max) {
+        return false;
+    }
+    std::size_t label_start = 0;
+    for (std::size_t i = 0; i <= len; ++i) {
+        const char c = i < len ? text[i] : '.';
+        if (c == '.') {
+            const std::size_t label_len = i - label_start;
+            if (label_len == 0 || label_len > hostname_label_max || text[label_start] == '-' ||
+                text[i - 1] == '-') {
+                return false;
+            }
+            label_start = i + 1;
+            continue;
+        }
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace netplan_text

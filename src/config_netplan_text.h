@@ -1,0 +1,60 @@
+// Pure text work of the netplan file and of the BMC's network texts: the
+// values read from the file's lines, the values spliced into them, the mask
+// conversions, and the checks that keep anything but an address or a host
+// name out of the file and the shell. No I/O here.
+//
+// Value shapes (the text behind "addresses:" etc., as config_edit reads it):
+//   interface address list  "[a.b.c.d/n]"
+//   name server list        "[a.b.c.d,e.f.g.h]"
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace netplan_text {
+
+// Size of the buffer a composed value must fit (NUL included).
+constexpr std::size_t compose_size = 128;
+// Longest dotted IPv4 text ("255.255.255.255").
+constexpr std::size_t address_text_max = 15;
+// Longest host name, and longest label in it.
+constexpr std::size_t hostname_max = 64;
+constexpr std::size_t hostname_label_max = 63;
+
+// Consecutive one bits of the low byte, from bit 7 downward.
+uint8_t get_Bit_Count(uint32_t data);
+// Sum of the leading-ones counts of the first four dot-separated parts
+// (each read as a decimal number): "255.255.0.0" 16, "255.255.255" 24.
+uint8_t get_Subnetmask_Bit_Count(const char* str);
+
+// Readers of the interface address list.
+std::string address_of(std::string_view value);  // leading '['s skipped, cut at '/'
+std::string mask_of(std::string_view value);     // dotted mask of the prefix length (0..32)
+// Readers of the name server list.
+std::string dns1_of(std::string_view value);  // behind '[' up to ','
+std::string dns2_of(std::string_view value);  // behind ',' up to ']'; empty without ','
+
+// Composers; nullopt when the result would not fit compose_size.
+// "[address/old prefix]"
+std::optional<std::string> with_address(std::string_view value, const char* address);
+// The value with its prefix length replaced: everything behind the first '/'
+// becomes "bits]"; a list without '/' gets "/bits]" in place of its ']'.
+std::optional<std::string> with_prefix(std::string_view value, unsigned bits);
+// "[dns1" followed by the old list from its first ',' on ("]" without one).
+std::optional<std::string> with_dns1(std::string_view value, const char* dns1);
+// The old list up to its first ',' included, then "dns2]"; a list without
+// ',' keeps its first entry and gains the second.
+std::optional<std::string> with_dns2(std::string_view value, const char* dns2);
+
+// A dotted IPv4 text as the BMC sends it: 1 to 15 characters, decimal digits
+// and dots only. Reads at most address_text_max + 1 bytes of `text`.
+bool is_address_text(const char* text);
+// A valid host name: dot-separated labels of 1 to 63 letters, digits and
+// hyphens, no label starting or ending with a hyphen, 64 characters at most.
+// Reads at most hostname_max + 1 bytes of `text`.
+bool is_hostname(const char* text);
+
+}  // namespace netplan_text

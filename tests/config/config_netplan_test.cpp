@@ -1,0 +1,120 @@
+// The netplan file operations: templates, reading and writing single
+// settings through line edits, the mode switch by comment marks.
+#include <string>
+
+#include "netplan_fixture.h"
+
+namespace {
+
+std::string get_text(NETWORK_CONFIG_TYPE type)
+{
+    char buffer[100] = {};
+    get_Network_Config_Data(type, buffer);
+    return buffer;
+}
+
+void set_text(NETWORK_CONFIG_TYPE type, const char* text) { set_Network_Config_Data(type, text); }
+
+}  // namespace
+
+// --- templates --------------------------------------------------------------
+
+TEST_F(NetplanTest, MissingFileIsWrittenFromTheTemplateOfTheMode)
+{
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS1), "1.1.1.1");
+    EXPECT_EQ(netplan(), netplan_dhcp_default_config);
+    std::remove(netplan_config_path);
+    network_mode = NETWORK_MODE::STATIC;
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "x.x.x.x");
+    EXPECT_EQ(netplan(), netplan_static_default_config);
+    EXPECT_EQ(std::string(netplan_static_default_config).size(), 210u);
+}
+
+// --- address and netmask ------------------------------------------------------
+
+TEST_F(NetplanTest, AddressAndMaskEditsKeepTheOtherHalfAndTheNameServers)
+{
+    network_mode = NETWORK_MODE::STATIC;
+    set_text(NETWORK_CONFIG_TYPE::IP_ADDRESS, "172.16.4.9");
+    EXPECT_EQ(netplan(), static_with("addresses: [x.x.x.x/24]", "addresses: [172.16.4.9/24]"));
+    set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.0.0");
+    EXPECT_EQ(netplan(), static_with("addresses: [x.x.x.x/24]", "addresses: [172.16.4.9/16]"));
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::IP_ADDRESS), "172.16.4.9");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "255.255.0.0");
+    set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.255.255");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "255.255.255.255");
+    set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "0.0.0.0");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "0.0.0.0");
+    EXPECT_NE(netplan().find("      addresses: [172.16.4.9/0]\n"), std::string::npos);
+}
+
+// --- name servers -------------------------------------------------------------
+
+TEST_F(NetplanTest, NameServerEditsSpliceTheirHalfOfTheList)
+{
+    network_mode = NETWORK_MODE::STATIC;
+    set_text(NETWORK_CONFIG_TYPE::DNS1, "10.0.0.53");
+    EXPECT_EQ(netplan(), static_with("[x.x.x.x,x.x.x.x]", "[10.0.0.53,x.x.x.x]"));
+    set_text(NETWORK_CONFIG_TYPE::DNS2, "10.0.1.53");
+    EXPECT_EQ(netplan(), static_with("[x.x.x.x,x.x.x.x]", "[10.0.0.53,10.0.1.53]"));
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS1), "10.0.0.53");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS2), "10.0.1.53");
+    EXPECT_NE(netplan().find("      addresses: [x.x.x.x/24]\n"), std::string::npos);
+}
+
+// --- mode by comment marks ------------------------------------------------------
+
+TEST_F(NetplanTest, ModeSettingCommentsTheStaticLinesOutAndBackIn)
+{
+    network_mode = NETWORK_MODE::STATIC;
+    init_netplan_config();
+    char dhcp[1] = {0};
+    set_Network_Config_Data(NETWORK_CONFIG_TYPE::MODE, dhcp);
+    EXPECT_EQ(netplan(), "# This is the network config written by 'subiquity'\n"
+                         "network:\n"
+                         "  ethernets:\n"
+                         "    eth0:\n"
+                         "      dhcp4: yes\n"
+                         "      #addresses: [x.x.x.x/24]\n"
+                         "      #gateway4: x.x.x.x\n"
+                         "      #nameservers:\n"
+                         "        #addresses: [x.x.x.x,x.x.x.x]\n");
+    char mode[1] = {7};
+    get_Network_Config_Data(NETWORK_CONFIG_TYPE::MODE, mode);
+    EXPECT_EQ(mode[0], 0);
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "x.x.x.x");  // read from the commented line
+
+    char static_mode[1] = {1};
+    set_Network_Config_Data(NETWORK_CONFIG_TYPE::MODE, static_mode);
+    EXPECT_EQ(netplan(), netplan_static_default_config);
+    get_Network_Config_Data(NETWORK_CONFIG_TYPE::MODE, mode);
+    EXPECT_EQ(mode[0], 1);
+}
+
+TEST_F(NetplanTest, AnEditUncommentsItsLineFirst)
+{
+    write_netplan("network:\n  ethernets:\n    eth0:\n      dhcp4: yes\n      #gateway4: 1.2.3.4\n");
+    set_text(NETWORK_CONFIG_TYPE::GATEWAY, "5.6.7.8");
+    EXPECT_EQ(netplan(), "network:\n  ethernets:\n    eth0:\n      dhcp4: yes\n      gateway4: 5.6.7.8\n");
+}
+
+TEST_F(NetplanTest, UnknownTypesChangeNothing)
+{
+    write_netplan("dhcp4: yes\n");
+    char text[100] = "untouched";
+    EXPECT_EQ(set_Network_Config_Data(static_cast<NETWORK_CONFIG_TYPE>(6), "1.2.3.4"), 0);
+    EXPECT_EQ(get_Network_Config_Data(static_cast<NETWORK_CONFIG_TYPE>(9), text), 0);
+    EXPECT_EQ(netplan(), "dhcp4: yes\n");
+    EXPECT_STREQ(text, "untouched");
+}
+
+TEST_F(NetplanTest, FilePermissionsSurviveAnEdit)
+{
+    write_netplan(netplan_dhcp_default_config);
+    std::filesystem::permissions(netplan_config_path,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    set_text(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9");
+    EXPECT_EQ(std::filesystem::status(netplan_config_path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_NE(netplan().find("[9.9.9.9,8.8.8.8]"), std::string::npos);
+}
