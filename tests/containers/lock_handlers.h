@@ -1,0 +1,38 @@
+// Lock-control handlers shared by the container tests.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+
+// The mutex handler as the modules that bind containers define it.
+static uint8_t set_Mutex_Lock(bool enable, void* data) {
+  if (data == nullptr) return 1;
+  pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
+  if (enable) {
+    pthread_mutex_lock(mutex);
+  } else {
+    pthread_mutex_unlock(mutex);
+  }
+  return 0;
+}
+
+// A handler whose results the test chooses; it counts its calls.
+struct Scripted_Lock {
+  uint8_t lock_result = 0;
+  uint8_t unlock_result = 0;
+  int fail_lock_from_call = 0;  // when > 0, lock calls from this number on fail
+  int locks = 0;
+  int unlocks = 0;
+
+  static uint8_t handler(bool enable, void* data) {
+    Scripted_Lock* self = static_cast<Scripted_Lock*>(data);
+    if (!enable) {
+      ++self->unlocks;
+      return self->unlock_result;
+    }
+    ++self->locks;
+    if (self->fail_lock_from_call > 0 && self->locks < self->fail_lock_from_call) return 0;
+    return self->lock_result;
+  }
+};
