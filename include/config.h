@@ -33,7 +33,8 @@ extern const char* const email_config_name;        // "e-mail"
 
 // Stores the free-text node information / location in main_daemon.config.
 // Result of the line editor: 0 a line was replaced, 1 the file could not be
-// created, 2 the entry was appended (or the file could not be opened).
+// created, 2 the entry was appended (or the file could not be opened), 3 the
+// new content could not be written (the file keeps its old content).
 uint8_t set_Config_Information(const char* str);
 uint8_t set_Config_Location(const char* str);
 
@@ -134,6 +135,9 @@ int get_Config_Default_IP_Address(char* buffer, unsigned int buffer_length);
 
 // mode 0: static addressing, any other value: DHCP. True for 0 and 1.
 bool set_Network_Mode(uint8_t mode);
+// Address texts (these and the name servers) must be dotted IPv4 texts of
+// digits and dots, 1 to 15 characters: anything else is refused with one
+// "[ERROR]" line, false, and no change.
 // Refused (false) while the mode is DHCP.
 bool set_Config_IP_Address(char* buffer);
 bool set_Config_Gateway(char* buffer);
