@@ -7,7 +7,7 @@
 //
 // Results (uint8_t): 0 success, 1 refused (full / range not held / not
 // found / bad argument), and lock-control failures as described in
-// container_lock.h (r + 1 before any change, r + 3 after the work).
+// container_common.h (r + 1 before any change, r + 3 after the work).
 // Members marked (locked) run between handler(true) and handler(false) when
 // a handler is bound and their lock_ignore argument is false; with
 // lock_ignore true the caller holds whatever lock protects the list.
@@ -28,7 +28,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "container_lock.h"
+#include "container_common.h"
 
 template <typename T>
 class List {

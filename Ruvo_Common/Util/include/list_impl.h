@@ -12,7 +12,7 @@ List<T>::List(unsigned int size) : List() {
 
 template <typename T>
 List<T>::~List() {
-  if (buffer_ptr != nullptr) free(buffer_ptr);
+  container_storage::release(buffer_ptr);
 }
 
 template <typename T>
@@ -23,9 +23,8 @@ void List<T>::set_Storage(T* storage, unsigned int size) {
 
 template <typename T>
 void List<T>::init(unsigned int size) {
-  if (buffer_ptr != nullptr) free(buffer_ptr);
-  // calloc(0) may return a non-null block; a list of capacity 0 keeps none.
-  set_Storage(size > 0 ? static_cast<T*>(calloc(size, sizeof(T))) : nullptr, size);
+  container_storage::release(buffer_ptr);
+  set_Storage(container_storage::allocate<T>(size), size);
   buffer_count = 0;
   lock_data = nullptr;
   set_Lock = nullptr;
@@ -52,11 +51,7 @@ uint8_t List<T>::set_Manual_Lock(bool enable) {
 template <typename T>
 template <typename Work>
 uint8_t List<T>::run_Locked(bool lock_ignore, Work work) {
-  if (lock_ignore) return work();
-  uint8_t result = 0;
-  if (!container_lock::lock(set_Lock, lock_data, &result)) return result;
-  result = work();
-  return container_lock::unlock(set_Lock, lock_data, result);
+  return lock_ignore ? work() : container_lock::run(set_Lock, lock_data, work);
 }
 
 template <typename T>
@@ -68,13 +63,13 @@ template <typename T>
 uint8_t List<T>::set_Size(unsigned int size, bool lock_ignore) {
   return run_Locked(lock_ignore, [&]() -> uint8_t {
     if (size == 0 || size < buffer_count) return 1;
-    T* storage = static_cast<T*>(calloc(size, sizeof(T)));
+    T* storage = container_storage::allocate<T>(size);
     if (storage == nullptr) return 1;
     if (buffer_count > 0) {
       memcpy(static_cast<void*>(storage), static_cast<const void*>(buffer_ptr),
              sizeof(T) * buffer_count);
     }
-    if (buffer_ptr != nullptr) free(buffer_ptr);
+    container_storage::release(buffer_ptr);
     set_Storage(storage, size);
     return 0;
   });

@@ -10,7 +10,7 @@
 // they point to. T must be trivially copyable (slots are moved as bytes).
 //
 // Results (uint8_t): 0 success, 1 refused (full / empty / not found / bad
-// argument), and lock-control failures as described in container_lock.h
+// argument), and lock-control failures as described in container_common.h
 // (r + 1 before any change, r + 3 after the work). Members marked (locked)
 // run between handler(true) and handler(false) when a handler is bound.
 //
@@ -26,7 +26,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "container_lock.h"
+#include "container_common.h"
 
 template <typename T>
 class Queue {

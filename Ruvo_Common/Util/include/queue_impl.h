@@ -13,7 +13,7 @@ Queue<T>::Queue(unsigned int size) : Queue() {
 
 template <typename T>
 Queue<T>::~Queue() {
-  if (buffer_ptr != nullptr) free(buffer_ptr);
+  container_storage::release(buffer_ptr);
 }
 
 template <typename T>
@@ -24,9 +24,8 @@ void Queue<T>::set_Storage(T* storage, unsigned int size) {
 
 template <typename T>
 void Queue<T>::init(unsigned int size) {
-  if (buffer_ptr != nullptr) free(buffer_ptr);
-  // calloc(0) may return a non-null block; a queue of capacity 0 keeps none.
-  set_Storage(size > 0 ? static_cast<T*>(calloc(size, sizeof(T))) : nullptr, size);
+  container_storage::release(buffer_ptr);
+  set_Storage(container_storage::allocate<T>(size), size);
   buffer_rear = 0;
   buffer_front = 0;
   buffer_count = 0;
@@ -45,10 +44,7 @@ uint8_t Queue<T>::set_Lock_Control_Handler(uint8_t (*set_lock)(bool, void*), voi
 template <typename T>
 template <typename Work>
 uint8_t Queue<T>::run_Locked(Work work) {
-  uint8_t result = 0;
-  if (!container_lock::lock(set_Lock, lock_data, &result)) return result;
-  result = work();
-  return container_lock::unlock(set_Lock, lock_data, result);
+  return container_lock::run(set_Lock, lock_data, work);
 }
 
 template <typename T>
@@ -103,11 +99,11 @@ template <typename T>
 uint8_t Queue<T>::set_Size(unsigned int size) {
   return run_Locked([&]() -> uint8_t {
     if (size == 0 || size < buffer_count) return 1;
-    T* storage = static_cast<T*>(calloc(size, sizeof(T)));
+    T* storage = container_storage::allocate<T>(size);
     if (storage == nullptr) return 1;
     unsigned int count = buffer_count;
     for (unsigned int i = 0; i < count; ++i) storage[i] = buffer_ptr[get_Slot(i)];
-    if (buffer_ptr != nullptr) free(buffer_ptr);
+    container_storage::release(buffer_ptr);
     set_Storage(storage, size);
     buffer_front = 0;
     buffer_rear = count == size ? 0 : count;

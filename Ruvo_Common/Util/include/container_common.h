@@ -1,4 +1,5 @@
-// Lock-control protocol shared by the Queue and List containers.
+// Shared by the Queue and List containers: the lock-control protocol and
+// the storage they allocate once, in init.
 //
 // A lock-control handler is a plain function uint8_t (bool enable, void* data):
 // called with true to lock and false to unlock, with the opaque data the
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 
 typedef uint8_t (*Lock_Control_Handler)(bool enable, void* data);
 
@@ -40,4 +42,30 @@ inline uint8_t unlock(Lock_Control_Handler handler, void* data, uint8_t result) 
   return r == 0 ? result : static_cast<uint8_t>(r + 3);
 }
 
+// Runs work() between lock and unlock, with the result conventions above.
+template <typename Work>
+uint8_t run(Lock_Control_Handler handler, void* data, Work work) {
+  uint8_t result = 0;
+  if (!lock(handler, data, &result)) return result;
+  return unlock(handler, data, work());
+}
+
 }  // namespace container_lock
+
+namespace container_storage {
+
+// size zeroed elements from calloc, or null for size 0 (calloc(0) may return
+// a block; a container of capacity 0 keeps none) or when calloc fails.
+template <typename T>
+T* allocate(unsigned int size) {
+  return size > 0 ? static_cast<T*>(calloc(size, sizeof(T))) : nullptr;
+}
+
+// Frees storage from allocate (null allowed) and sets the pointer to null.
+template <typename T>
+void release(T*& storage) {
+  if (storage != nullptr) free(storage);
+  storage = nullptr;
+}
+
+}  // namespace container_storage
