@@ -78,13 +78,6 @@ std::string read_value(const char* path, const char* key, const char* ignore_str
     return value;
 }
 
-void write_value(const char* path, const char* key, const std::optional<std::string>& value, const char* ignore_str)
-{
-    if (value) {
-        set_Config_Data(path, key, value->c_str(), netplan_token, ignore_str);
-    }
-}
-
 void set_comment(const char* path, const char* key, bool comment, const char* ignore_str = nullptr)
 {
     set_Config_Data_Comment(path, key, comment, netplan_token, ignore_str);
@@ -97,6 +90,22 @@ void set_static_lines_commented(const char* path, bool comment)
     set_comment(path, gateway_key, comment);
     set_comment(path, addresses_key, comment, not_address_list);
     set_comment(path, nameservers_key, comment);
+}
+
+// Reads an "addresses" value, splices into it and writes it back. A value
+// that fills the whole read buffer may have been cut: such a line is left
+// alone rather than written back short.
+template <typename Splice>
+void splice_addresses(const char* path, const char* ignore_str, Splice splice)
+{
+    const std::string old_value = read_value(path, addresses_key, ignore_str, false);
+    if (old_value.size() >= config_value_size - 1) {
+        return;
+    }
+    const std::optional<std::string> value = splice(old_value);
+    if (value) {
+        set_Config_Data(path, addresses_key, value->c_str(), netplan_token, ignore_str);
+    }
 }
 
 void set_dns_lines_active(const char* path)
@@ -171,9 +180,8 @@ uint8_t set_Network_Config_Data(NETWORK_CONFIG_TYPE type, const char* str)
     }
     case NETWORK_CONFIG_TYPE::IP_ADDRESS:
         set_comment(path, addresses_key, false, not_dns_list);
-        write_value(path, addresses_key,
-                    netplan_text::with_address(read_value(path, addresses_key, not_dns_list, false), str),
-                    not_dns_list);
+        splice_addresses(path, not_dns_list,
+                         [str](const std::string& v) { return netplan_text::with_address(v, str); });
         break;
     case NETWORK_CONFIG_TYPE::GATEWAY:
         set_comment(path, gateway_key, false);
@@ -181,23 +189,19 @@ uint8_t set_Network_Config_Data(NETWORK_CONFIG_TYPE type, const char* str)
         break;
     case NETWORK_CONFIG_TYPE::SUBNETMASK:
         set_comment(path, addresses_key, false, not_dns_list);
-        write_value(path, addresses_key,
-                    netplan_text::with_prefix(read_value(path, addresses_key, not_dns_list, false),
-                                              netplan_text::get_Subnetmask_Bit_Count(str)),
-                    not_dns_list);
+        splice_addresses(path, not_dns_list, [str](const std::string& v) {
+            return netplan_text::with_prefix(v, netplan_text::get_Subnetmask_Bit_Count(str));
+        });
         break;
     case NETWORK_CONFIG_TYPE::DNS1:
+    case NETWORK_CONFIG_TYPE::DNS2: {
+        const bool first = type == NETWORK_CONFIG_TYPE::DNS1;
         set_dns_lines_active(path);
-        write_value(path, addresses_key,
-                    netplan_text::with_dns1(read_value(path, addresses_key, not_address_list, false), str),
-                    not_address_list);
+        splice_addresses(path, not_address_list, [str, first](const std::string& v) {
+            return first ? netplan_text::with_dns1(v, str) : netplan_text::with_dns2(v, str);
+        });
         break;
-    case NETWORK_CONFIG_TYPE::DNS2:
-        set_dns_lines_active(path);
-        write_value(path, addresses_key,
-                    netplan_text::with_dns2(read_value(path, addresses_key, not_address_list, false), str),
-                    not_address_list);
-        break;
+    }
     default:
         break;
     }

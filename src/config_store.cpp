@@ -166,8 +166,14 @@ uint8_t get_Config_Data(const char* file_name, const char* name, char* buffer, c
     return 0;
 }
 
-uint8_t set_Config_Data(const char* file_name, const char* name, const char* data, char token,
-                        const char* ignore_str)
+namespace {
+
+// The frame of every edit: make sure the target can be edited (generating
+// the settings file when it is missing), read it, transform its text, and
+// write the result back when it changed. `edit` returns the edit's own
+// result and fills the new text.
+template <typename Edit>
+uint8_t edit_file(const char* file_name, Edit edit)
 {
     if (!readable_and_writable(file_name) && !generate_for(file_name)) {
         return 1;
@@ -177,28 +183,30 @@ uint8_t set_Config_Data(const char* file_name, const char* name, const char* dat
         return 2;
     }
     std::string updated;
-    const uint8_t result = config_edit::replace_entries(content, name, data, token, ignore_str, updated);
+    const uint8_t result = edit(content, updated);
     if (updated != content && !config_write_file(file_name, updated)) {
         return 3;
     }
     return result;
 }
 
+}  // namespace
+
+uint8_t set_Config_Data(const char* file_name, const char* name, const char* data, char token,
+                        const char* ignore_str)
+{
+    return edit_file(file_name, [&](const std::string& content, std::string& updated) {
+        return config_edit::replace_entries(content, name, data, token, ignore_str, updated);
+    });
+}
+
 uint8_t set_Config_Data_Comment(const char* file_name, const char* name, bool set_comment, char token,
                                 const char* ignore_str)
 {
-    if (!readable_and_writable(file_name) && !generate_for(file_name)) {
-        return 1;
-    }
-    std::string content;
-    if (!config_read_file(file_name, content)) {
-        return 2;
-    }
-    const std::string updated = config_edit::comment_entries(content, name, set_comment, token, ignore_str);
-    if (updated != content && !config_write_file(file_name, updated)) {
-        return 3;
-    }
-    return 0;
+    return edit_file(file_name, [&](const std::string& content, std::string& updated) {
+        updated = config_edit::comment_entries(content, name, set_comment, token, ignore_str);
+        return uint8_t{0};
+    });
 }
 
 bool set_Config_File_Generate()

@@ -118,3 +118,12 @@ TEST_F(NetplanTest, FilePermissionsSurviveAnEdit)
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_NE(netplan().find("[9.9.9.9,8.8.8.8]"), std::string::npos);
 }
+
+TEST_F(NetplanTest, OverlongAddressLineIsLeftAloneRatherThanCut)
+{
+    const std::string text = "      addresses: [10.0.0.1/" + std::string(120, '2') + "]\n";
+    write_netplan(text);
+    set_text(NETWORK_CONFIG_TYPE::IP_ADDRESS, "10.0.0.9");
+    set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.0.0.0");
+    EXPECT_EQ(netplan(), text);
+}
