@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -70,7 +72,7 @@ bool write_all(int fd, const char* data, std::size_t size)
 // Creates a fresh file beside `path`; its name goes to `temp_path`.
 int create_temp_beside(const char* path, std::string& temp_path)
 {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     for (int i = 0; i < temp_name_attempts; ++i) {
         temp_path = std::string(path) + ".nk-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
         const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -131,12 +133,26 @@ bool config_read_file(const char* path, std::string& content)
 
 bool config_write_file(const char* path, const std::string& content)
 {
+    // A symbolic link stays a link: the file it names is the one replaced.
+    std::string target = path;
     struct stat old_st;
+    if (lstat(path, &old_st) == 0 && S_ISLNK(old_st.st_mode)) {
+        char* real = realpath(path, nullptr);
+        if (real == nullptr) {
+            return false;
+        }
+        target = real;
+        free(real);
+    }
+    path = target.c_str();
     const bool exists = stat(path, &old_st) == 0;
     std::string temp_path;
     Fd fd(create_temp_beside(path, temp_path));
     if (fd.get() < 0) {
         return false;
+    }
+    if (exists) {
+        (void)!fchown(fd.get(), old_st.st_uid, old_st.st_gid);  // kept where the process may
     }
     const bool ok = (!exists || fchmod(fd.get(), old_st.st_mode & 07777) == 0) &&
                     write_all(fd.get(), content.data(), content.size()) && fsync(fd.get()) == 0 &&

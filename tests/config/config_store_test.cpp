@@ -170,3 +170,14 @@ TEST_F(ConfigStoreTest, CommandThatCannotStartIsReportedOnStandardError)
     EXPECT_STREQ(result, "");
     EXPECT_EQ(err.rfind("set_Command: ", 0), 0u) << err;
 }
+
+TEST_F(ConfigStoreTest, WriteBackThroughASymbolicLinkReplacesTheFileItNames)
+{
+    nk_test::write_file("real.yaml", "gateway4: 1.1.1.1\n");
+    ASSERT_EQ(symlink("real.yaml", "link.yaml"), 0);
+    EXPECT_EQ(set_Config_Data("link.yaml", "gateway4", "2.2.2.2", ':', nullptr), 0);
+    struct stat st;
+    ASSERT_EQ(lstat("link.yaml", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(nk_test::read_file("real.yaml"), "gateway4: 2.2.2.2\n");
+}
