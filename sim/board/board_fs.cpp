@@ -1,0 +1,295 @@
+// FUSE glue of the board: maps file operations of dev/ and sys/ onto the
+// BoardModel. Every file but dev/mem is direct I/O.
+#include "board_fs.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "board_model.h"
+
+namespace vboard {
+namespace {
+
+constexpr unsigned long i2c_slave = 0x0703;
+constexpr unsigned long i2c_slave_force = 0x0706;
+constexpr unsigned long i2c_smbus = 0x0720;
+constexpr unsigned long max_7bit_address = 0x7f;
+constexpr size_t i2c_max_transfer = 8192;  // as i2c-dev limits one read or write
+constexpr off_t mem_size = static_cast<off_t>(eeprom_window_offset + eeprom_window_size);
+constexpr off_t sysfs_file_size = 4096;  // what sysfs reports for every attribute
+
+BoardModel& model() { return *static_cast<BoardModel*>(fuse_get_context()->private_data); }
+
+// Per open file of dev/i2c-0: the slave selected with I2C_SLAVE.
+struct I2cClient {
+    std::atomic<uint8_t> address{0};
+};
+
+void* init(struct fuse_conn_info*, struct fuse_config* config)
+{
+    // Nothing is cached: files appear and vanish (export, new_device) at any time.
+    config->entry_timeout = 0;
+    config->attr_timeout = 0;
+    config->negative_timeout = 0;
+    return fuse_get_context()->private_data;
+}
+
+void fill_dir(struct stat* st)
+{
+    st->st_mode = S_IFDIR | 0755;
+    st->st_nlink = 2;
+}
+
+void fill_file(struct stat* st, mode_t mode, off_t size)
+{
+    st->st_mode = S_IFREG | mode;
+    st->st_nlink = 1;
+    st->st_size = size;
+}
+
+// --- dev ---
+
+int dev_getattr(const char* path, struct stat* st, struct fuse_file_info*)
+{
+    std::memset(st, 0, sizeof *st);
+    if (std::strcmp(path, "/") == 0) {
+        fill_dir(st);
+    } else if (std::strcmp(path, "/i2c-0") == 0) {
+        fill_file(st, 0600, 0);
+    } else if (std::strcmp(path, "/mem") == 0 && model().has_eeprom()) {
+        fill_file(st, 0440, mem_size);
+    } else {
+        return -ENOENT;
+    }
+    return 0;
+}
+
+int dev_readdir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, struct fuse_file_info*,
+                enum fuse_readdir_flags)
+{
+    if (std::strcmp(path, "/") != 0) {
+        return -ENOTDIR;
+    }
+    for (const char* name : {".", "..", "i2c-0", "mem"}) {
+        if (std::strcmp(name, "mem") != 0 || model().has_eeprom()) {
+            filler(buffer, name, nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+        }
+    }
+    return 0;
+}
+
+int dev_open(const char* path, struct fuse_file_info* fi)
+{
+    if (std::strcmp(path, "/i2c-0") == 0) {
+        fi->direct_io = 1;
+        fi->fh = reinterpret_cast<uint64_t>(new I2cClient);
+        return 0;
+    }
+    if (std::strcmp(path, "/mem") == 0 && model().has_eeprom()) {
+        if ((fi->flags & O_ACCMODE) != O_RDONLY) {
+            return -EACCES;
+        }
+        fi->keep_cache = 0;  // a new open sees the window as it is now
+        return 0;
+    }
+    return -ENOENT;
+}
+
+int dev_release(const char*, struct fuse_file_info* fi)
+{
+    delete reinterpret_cast<I2cClient*>(fi->fh);
+    return 0;
+}
+
+I2cClient* client_of(struct fuse_file_info* fi) { return reinterpret_cast<I2cClient*>(fi->fh); }
+
+int dev_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi)
+{
+    if (std::strcmp(path, "/mem") == 0) {
+        return static_cast<int>(model().mem_read(static_cast<uint64_t>(offset), reinterpret_cast<uint8_t*>(buffer), size));
+    }
+    if (client_of(fi) == nullptr) {
+        return -EBADF;
+    }
+    return model().i2c_read(client_of(fi)->address, reinterpret_cast<uint8_t*>(buffer), std::min(size, i2c_max_transfer));
+}
+
+int dev_write(const char* path, const char* bytes, size_t size, off_t, struct fuse_file_info* fi)
+{
+    if (std::strcmp(path, "/i2c-0") != 0 || client_of(fi) == nullptr) {
+        return -EACCES;
+    }
+    if (size > i2c_max_transfer) {
+        return -EINVAL;
+    }
+    return model().i2c_write(client_of(fi)->address, reinterpret_cast<const uint8_t*>(bytes), size);
+}
+
+int dev_ioctl(const char* path, unsigned int cmd, void* arg, struct fuse_file_info* fi, unsigned int, void*)
+{
+    if (std::strcmp(path, "/i2c-0") != 0 || client_of(fi) == nullptr) {
+        return -ENOTTY;
+    }
+    // Both requests carry no data that FUSE could pass: the address comes by
+    // value, the SMBus data pointer without what it points to.
+    switch (cmd) {
+    case i2c_slave:
+    case i2c_slave_force: {
+        const auto address = reinterpret_cast<unsigned long>(arg);
+        if (address > max_7bit_address) {
+            return -EINVAL;
+        }
+        client_of(fi)->address = static_cast<uint8_t>(address);
+        return 0;
+    }
+    case i2c_smbus:
+        return model().i2c_probe(client_of(fi)->address);
+    default:
+        return -ENOTTY;
+    }
+}
+
+int dev_truncate(const char* path, off_t, struct fuse_file_info*)
+{
+    return std::strcmp(path, "/i2c-0") == 0 ? 0 : -EACCES;
+}
+
+// --- sys ---
+
+int sys_getattr(const char* path, struct stat* st, struct fuse_file_info*)
+{
+    std::memset(st, 0, sizeof *st);
+    const auto tree = model().sys_tree();
+    const auto it = tree.find(path);
+    if (it == tree.end()) {
+        return -ENOENT;
+    }
+    const SysEntry& entry = it->second;
+    if (entry.kind == SysEntry::Kind::DIR) {
+        fill_dir(st);
+    } else {
+        const bool write_only = entry.kind == SysEntry::Kind::EXPORT || entry.kind == SysEntry::Kind::UNEXPORT ||
+                                entry.kind == SysEntry::Kind::NEW_DEVICE || entry.kind == SysEntry::Kind::DELETE_DEVICE;
+        fill_file(st, write_only ? 0200 : entry.writable() ? 0644 : 0444, sysfs_file_size);
+    }
+    return 0;
+}
+
+int sys_readdir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, struct fuse_file_info*,
+                enum fuse_readdir_flags)
+{
+    const auto tree = model().sys_tree();
+    const auto it = tree.find(path);
+    if (it == tree.end()) {
+        return -ENOENT;
+    }
+    if (it->second.kind != SysEntry::Kind::DIR) {
+        return -ENOTDIR;
+    }
+    const std::string prefix = std::strcmp(path, "/") == 0 ? "/" : std::string(path) + "/";
+    filler(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    filler(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    for (const auto& [child, entry] : tree) {
+        if (child.size() > prefix.size() && child.compare(0, prefix.size(), prefix) == 0 &&
+            child.find('/', prefix.size()) == std::string::npos) {
+            filler(buffer, child.c_str() + prefix.size(), nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+        }
+    }
+    return 0;
+}
+
+int sys_open(const char* path, struct fuse_file_info* fi)
+{
+    const auto tree = model().sys_tree();
+    const auto it = tree.find(path);
+    if (it == tree.end()) {
+        return -ENOENT;
+    }
+    if (it->second.kind == SysEntry::Kind::DIR) {
+        return -EISDIR;
+    }
+    if ((fi->flags & O_ACCMODE) != O_RDONLY && !it->second.writable()) {
+        return -EACCES;
+    }
+    fi->direct_io = 1;
+    return 0;
+}
+
+int sys_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info*)
+{
+    std::string content;
+    const int result = model().sys_read(path, &content);
+    if (result < 0) {
+        return result;
+    }
+    if (offset < 0 || static_cast<size_t>(offset) >= content.size()) {
+        return 0;
+    }
+    const size_t n = std::min(size, content.size() - static_cast<size_t>(offset));
+    std::memcpy(buffer, content.data() + offset, n);
+    return static_cast<int>(n);
+}
+
+int sys_write(const char* path, const char* bytes, size_t size, off_t, struct fuse_file_info*)
+{
+    return model().sys_write(path, bytes, size);
+}
+
+int sys_truncate(const char* path, off_t, struct fuse_file_info*)
+{
+    // `echo ... > attribute` opens with O_TRUNC; sysfs ignores it.
+    const auto tree = model().sys_tree();
+    const auto it = tree.find(path);
+    if (it == tree.end()) {
+        return -ENOENT;
+    }
+    return it->second.writable() ? 0 : -EACCES;
+}
+
+struct fuse_operations make_dev_operations()
+{
+    struct fuse_operations ops = {};
+    ops.init = init;
+    ops.getattr = dev_getattr;
+    ops.readdir = dev_readdir;
+    ops.open = dev_open;
+    ops.release = dev_release;
+    ops.read = dev_read;
+    ops.write = dev_write;
+    ops.ioctl = dev_ioctl;
+    ops.truncate = dev_truncate;
+    return ops;
+}
+
+struct fuse_operations make_sys_operations()
+{
+    struct fuse_operations ops = {};
+    ops.init = init;
+    ops.getattr = sys_getattr;
+    ops.readdir = sys_readdir;
+    ops.open = sys_open;
+    ops.read = sys_read;
+    ops.write = sys_write;
+    ops.truncate = sys_truncate;
+    return ops;
+}
+
+}  // namespace
+
+const fuse_operations& dev_operations()
+{
+    static const fuse_operations ops = make_dev_operations();
+    return ops;
+}
+
+const fuse_operations& sys_operations()
+{
+    static const fuse_operations ops = make_sys_operations();
+    return ops;
+}
+
+}  // namespace vboard

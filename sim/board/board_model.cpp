@@ -1,0 +1,232 @@
+// The board's BMC, I2C bus, EEPROM window and control side; the sys tree is
+// in board_sysfs.cpp.
+#include "board_model.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace vboard {
+
+BoardModel::BoardModel(const BoardOptions& options)
+    : bmc_present_(options.bmc_present), temperature_(options.temperature), eeprom_enabled_(options.eeprom)
+{
+    const SensorSet present = static_cast<SensorSet>(options.sensors_present | options.sensors_bound);
+    for (const auto& [bit, address] : {std::pair{SENSOR_4C, sensor_address_4c}, std::pair{SENSOR_4D, sensor_address_4d}}) {
+        if (present & bit) {
+            sensors_present_.insert(address);
+        }
+        if (options.sensors_bound & bit) {
+            bind_client(address, "adm1032");
+        }
+    }
+    for (int gpio : options.exported_gpios) {
+        gpio_[gpio] = GpioLine{};
+    }
+    set_serial(options.serial);
+}
+
+// --- I2C ---
+
+void BoardModel::log_transaction(TransactionKind kind, uint8_t address, size_t length, int error)
+{
+    transactions_.push_back(Transaction{kind, address, length, error, Clock::now()});
+}
+
+void BoardModel::wait_stall()
+{
+    std::chrono::milliseconds delay;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        delay = stall_;
+    }
+    if (delay.count() > 0) {
+        std::this_thread::sleep_for(delay);
+    }
+}
+
+bool BoardModel::device_present(uint8_t address) const
+{
+    return address == bmc_address ? bmc_present_ : sensors_present_.count(address) != 0;
+}
+
+int BoardModel::i2c_read(uint8_t address, uint8_t* buffer, size_t length)
+{
+    if (address == bmc_address) {
+        wait_stall();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!device_present(address)) {
+        log_transaction(TransactionKind::READ, address, length, ENXIO);
+        return -ENXIO;
+    }
+    std::memset(buffer, 0, length);
+    if (address == bmc_address && !pending_.empty()) {
+        const Bytes& frame = pending_.front();
+        std::memcpy(buffer, frame.data(), std::min(length, frame.size()));
+        pending_.pop_front();
+        changed_.notify_all();
+    }
+    log_transaction(TransactionKind::READ, address, length, 0);
+    return static_cast<int>(length);
+}
+
+int BoardModel::i2c_write(uint8_t address, const uint8_t* bytes, size_t length)
+{
+    if (address == bmc_address) {
+        wait_stall();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    int error = 0;
+    if (!device_present(address)) {
+        error = ENXIO;
+    } else if (address == bmc_address && fail_writes_ > 0) {
+        --fail_writes_;
+        error = EREMOTEIO;
+    }
+    log_transaction(TransactionKind::WRITE, address, length, error);
+    if (error != 0) {
+        return -error;
+    }
+    if (address == bmc_address) {
+        Bytes raw(bytes, bytes + length);
+        DecodedFrame decoded = decode_frame(raw);
+        received_.push_back(ReceivedFrame{std::move(raw), std::move(decoded), Clock::now()});
+        changed_.notify_all();
+    }
+    return static_cast<int>(length);
+}
+
+int BoardModel::i2c_probe(uint8_t address)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int error = device_present(address) ? 0 : ENXIO;
+    log_transaction(TransactionKind::PROBE, address, 0, error);
+    return -error;
+}
+
+// --- dev/mem ---
+
+size_t BoardModel::mem_read(uint64_t offset, uint8_t* buffer, size_t length)
+{
+    const uint64_t size = eeprom_window_offset + eeprom_window_size;
+    if (offset >= size) {
+        return 0;
+    }
+    length = static_cast<size_t>(std::min<uint64_t>(length, size - offset));
+    std::memset(buffer, 0, length);
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < length; ++i) {
+        const uint64_t at = offset + i;
+        if (at >= eeprom_window_offset) {
+            buffer[i] = eeprom_[at - eeprom_window_offset];
+        }
+    }
+    return length;
+}
+
+void BoardModel::set_eeprom_bytes(size_t offset, const Bytes& bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < bytes.size() && offset + i < eeprom_.size(); ++i) {
+        eeprom_[offset + i] = bytes[i];
+    }
+}
+
+void BoardModel::set_serial(const std::string& text)
+{
+    // Code byte, text, NUL; the rest of the window behind the record is cleared.
+    constexpr size_t room = eeprom_window_size - serial_record_offset - 2;
+    Bytes record(eeprom_window_size - serial_record_offset, 0);
+    record[0] = serial_record_code;
+    std::memcpy(record.data() + 1, text.data(), std::min(text.size(), room));
+    set_eeprom_bytes(serial_record_offset, record);
+}
+
+// --- control ---
+
+void BoardModel::queue_bmc_frame(const Bytes& frame)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.push_back(frame);
+    changed_.notify_all();
+}
+
+size_t BoardModel::pending_frames()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_.size();
+}
+
+std::vector<ReceivedFrame> BoardModel::received_frames()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+bool BoardModel::wait_received(size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
+}
+
+bool BoardModel::wait_delivered(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return pending_.empty(); });
+}
+
+void BoardModel::fail_next_writes(unsigned count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fail_writes_ = count;
+}
+
+void BoardModel::set_stall(std::chrono::milliseconds delay)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    stall_ = delay;
+}
+
+void BoardModel::set_bmc_present(bool present)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    bmc_present_ = present;
+}
+
+void BoardModel::set_temperature(int millidegrees)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    temperature_ = millidegrees;
+}
+
+void BoardModel::add_sensor(uint8_t address, bool bound)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    sensors_present_.insert(address);
+    if (bound && clients_.count(address) == 0) {
+        bind_client(address, "adm1032");
+    }
+}
+
+void BoardModel::remove_sensor(uint8_t address)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    sensors_present_.erase(address);
+    clients_.erase(address);
+}
+
+std::vector<GpioWrite> BoardModel::gpio_writes()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return gpio_writes_;
+}
+
+std::vector<Transaction> BoardModel::transactions()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return transactions_;
+}
+
+}  // namespace vboard

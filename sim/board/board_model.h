@@ -1,0 +1,115 @@
+// State and behaviour of the virtual board, apart from FUSE: the BMC behind
+// the I2C bus, the GPIO lines, the temperature sensors and the EEPROM window.
+// The filesystem threads and the control API both call it; one mutex guards
+// everything. Results of the file-like operations are byte counts or -errno,
+// as the filesystem returns them.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "virtual_board.h"
+
+namespace vboard {
+
+// What a path of the sys mount is.
+struct SysEntry {
+    enum class Kind { DIR, EXPORT, UNEXPORT, GPIO_ATTR, NEW_DEVICE, DELETE_DEVICE, CLIENT_NAME, HWMON_NAME, TEMP };
+    explicit SysEntry(Kind k = Kind::DIR, int g = -1, std::string a = {}, uint8_t addr = 0)
+        : kind(k), gpio(g), attribute(std::move(a)), address(addr)
+    {
+    }
+    Kind kind;
+    int gpio;                 // GPIO_ATTR
+    std::string attribute;    // GPIO_ATTR: direction, active_low, edge, value, uevent
+    uint8_t address;          // CLIENT_NAME
+    bool writable() const { return kind != Kind::DIR && kind != Kind::CLIENT_NAME && kind != Kind::HWMON_NAME && kind != Kind::TEMP; }
+};
+
+class BoardModel {
+public:
+    explicit BoardModel(const BoardOptions& options);
+
+    // --- dev/i2c-0: one call is one transaction (stall applied outside the lock) ---
+    int i2c_read(uint8_t address, uint8_t* buffer, size_t length);
+    int i2c_write(uint8_t address, const uint8_t* bytes, size_t length);
+    int i2c_probe(uint8_t address);
+
+    // --- dev/mem ---
+    bool has_eeprom() const { return eeprom_enabled_; }
+    size_t mem_read(uint64_t offset, uint8_t* buffer, size_t length);
+
+    // --- the sys mount: a snapshot of the tree, keyed by path ("/", "/class/gpio", ...) ---
+    std::map<std::string, SysEntry> sys_tree();
+    int sys_read(const std::string& path, std::string* content);
+    int sys_write(const std::string& path, const char* bytes, size_t length);
+
+    // --- control ---
+    void queue_bmc_frame(const Bytes& frame);
+    size_t pending_frames();
+    std::vector<ReceivedFrame> received_frames();
+    bool wait_received(size_t count, std::chrono::milliseconds timeout);
+    bool wait_delivered(std::chrono::milliseconds timeout);
+    void fail_next_writes(unsigned count);
+    void set_stall(std::chrono::milliseconds delay);
+    void set_bmc_present(bool present);
+    void set_temperature(int millidegrees);
+    void add_sensor(uint8_t address, bool bound);
+    void remove_sensor(uint8_t address);
+    void set_eeprom_bytes(size_t offset, const Bytes& bytes);
+    void set_serial(const std::string& text);
+    std::vector<GpioWrite> gpio_writes();
+    std::vector<Transaction> transactions();
+
+private:
+    struct GpioLine {
+        bool output = false;
+        bool active_low = false;
+        std::string edge = "none";
+        bool level = false;  // driven level of an output
+    };
+    // An I2C client on adapter 0 (new_device, or bound at start); hwmon 0 when no driver bound.
+    struct Client {
+        std::string name;
+        int hwmon = 0;
+    };
+
+    void log_transaction(TransactionKind kind, uint8_t address, size_t length, int error);
+    void wait_stall();
+    bool device_present(uint8_t address) const;
+    int bind_client(uint8_t address, const std::string& name);
+    int lowest_free_hwmon() const;
+    std::string gpio_read(int gpio, const std::string& attribute) const;
+    int gpio_write(int gpio, const std::string& attribute, const std::string& text);
+    int export_write(const std::string& text, bool do_export);
+    int new_device_write(const std::string& text);
+    int delete_device_write(const std::string& text);
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+
+    bool bmc_present_;
+    std::deque<Bytes> pending_;
+    std::vector<ReceivedFrame> received_;
+    unsigned fail_writes_ = 0;
+    std::chrono::milliseconds stall_{0};
+    std::vector<Transaction> transactions_;
+
+    std::map<int, GpioLine> gpio_;
+    std::vector<GpioWrite> gpio_writes_;
+
+    std::set<uint8_t> sensors_present_;
+    std::map<uint8_t, Client> clients_;
+    int temperature_;
+
+    bool eeprom_enabled_;
+    std::array<uint8_t, eeprom_window_size> eeprom_{};
+};
+
+}  // namespace vboard

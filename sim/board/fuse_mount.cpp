@@ -1,0 +1,118 @@
+// FUSE mount served by background threads; see fuse_mount.h.
+#include "fuse_mount.h"
+
+#include <fuse_lowlevel.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace vboard {
+namespace {
+
+// Two threads: a stalled BMC transaction must not hold up the other files.
+constexpr int serving_threads = 2;
+
+void clear_stale_mount(const std::string& mountpoint)
+{
+    struct stat st;
+    if (stat(mountpoint.c_str(), &st) != 0 && errno == ENOTCONN) {
+        umount2(mountpoint.c_str(), MNT_DETACH);
+    }
+}
+
+}  // namespace
+
+bool make_folders(const std::string& path)
+{
+    for (size_t at = 1; at <= path.size(); ++at) {
+        if (at == path.size() || path[at] == '/') {
+            const std::string part = path.substr(0, at);
+            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+FuseMount::FuseMount(const std::string& mountpoint, const fuse_operations& operations, void* user_data)
+    : mountpoint_(mountpoint)
+{
+    clear_stale_mount(mountpoint_);
+    if (!make_folders(mountpoint_)) {
+        throw std::runtime_error("cannot create " + mountpoint_ + ": " + std::strerror(errno));
+    }
+    char name[] = "vboard";
+    char option[] = "-o";
+    char options[] = "fsname=vboard,subtype=vboard";
+    char* argv[] = {name, option, options, nullptr};
+    struct fuse_args args = FUSE_ARGS_INIT(3, argv);
+    fuse_ = fuse_new(&args, &operations, sizeof operations, user_data);
+    if (fuse_ == nullptr) {
+        throw std::runtime_error("fuse_new failed for " + mountpoint_);
+    }
+    if (fuse_mount(fuse_, mountpoint_.c_str()) != 0) {
+        fuse_destroy(fuse_);
+        throw std::runtime_error("cannot mount the board at " + mountpoint_);
+    }
+    const int fd = fuse_session_fd(fuse_get_session(fuse_));
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (pipe2(wake_, O_CLOEXEC) != 0) {
+        fuse_unmount(fuse_);
+        fuse_destroy(fuse_);
+        throw std::runtime_error("pipe2 failed");
+    }
+    for (int i = 0; i < serving_threads; ++i) {
+        threads_.emplace_back([this] { serve(); });
+    }
+}
+
+FuseMount::~FuseMount()
+{
+    (void)!write(wake_[1], "x", 1);
+    for (std::thread& t : threads_) {
+        t.join();
+    }
+    fuse_unmount(fuse_);
+    fuse_destroy(fuse_);
+    close(wake_[0]);
+    close(wake_[1]);
+}
+
+void FuseMount::serve()
+{
+    struct fuse_session* session = fuse_get_session(fuse_);
+    struct fuse_buf buffer = {};
+    while (!fuse_session_exited(session)) {
+        struct pollfd fds[2] = {{fuse_session_fd(session), POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (fds[1].revents != 0) {
+            break;
+        }
+        // The device is non-blocking: another thread may have taken the request.
+        const int received = fuse_session_receive_buf(session, &buffer);
+        if (received == -EAGAIN || received == -EINTR) {
+            continue;
+        }
+        if (received <= 0) {
+            break;
+        }
+        fuse_session_process_buf(session, &buffer);
+    }
+    std::free(buffer.mem);
+}
+
+}  // namespace vboard
