@@ -1,0 +1,433 @@
+// Local socket packet server against real Unix sockets in a fresh folder per
+// test, with real client connections. Each case runs in its own process, so
+// the module's state starts fresh in every case.
+#include "UDS_BMC_packet_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "uds_test_client.h"
+
+using namespace BMC;
+using namespace uds_test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char thread_prefix[] = "[ERROR] UDS_BMC_Packet_Thread: UDS_BMC_Packet_Thread: ";
+
+std::string thread_Line(const std::string& tail) { return thread_prefix + tail + "\n"; }
+
+int count_Of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+long elapsed_Ms(Clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+std::string data_Text(const Packet& packet) {
+  return packet.data ? std::string(reinterpret_cast<const char*>(packet.data)) : std::string();
+}
+
+// Sends a request that asks for a response and checks the echo.
+void expect_Round_Trip(Client& client, uint8_t subaddress, const char* text) {
+  Packet request;
+  set_Request(&request, PACKET_TYPE::WRITE, true, subaddress, text);
+  ASSERT_TRUE(client.send(request));
+  Packet response;
+  ASSERT_EQ(client.receive(&response), 0);
+  EXPECT_EQ(get_Packet_Type(response), PACKET_TYPE::WRITE_RESPONSE);
+  EXPECT_EQ(get_Packet_Subaddress(response), subaddress);
+  EXPECT_FALSE(get_Packet_Broadcast(response));
+  EXPECT_EQ(data_Text(response), text);
+}
+
+// ---- start and its refusals ----
+
+TEST_F(Server_Test, Start_RefusesNullHandlerAndStartsWithoutErrorHandler) {
+  EXPECT_EQ(init_UDS_BMC_Packet_Thread(nullptr, error_Handler, socket_Path().c_str()), 1);
+  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+  EXPECT_NE(access(socket_Path().c_str(), F_OK), 0);
+
+  ASSERT_EQ(start(false), 0);
+  EXPECT_TRUE(get_UDS_BMC_Packet_Thread_Start_Flag());
+  Client client(socket_Path());
+  expect_Round_Trip(client, 1, "hello");
+}
+
+TEST_F(Server_Test, Start_AcceptsPathOf107CharactersAndRefuses108) {
+  std::string base = dir_.path() + "/";
+  std::string longest = base + std::string(uds_socket_path_max_length - base.size(), 's');
+  ASSERT_EQ(longest.size(), 107u);
+  std::string too_long = longest + "s";
+
+  EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_Handler, nullptr, too_long.c_str()), 1);
+  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+  EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_Handler, nullptr, ""), 1);
+  EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_Handler, nullptr, nullptr), 1);
+
+  ASSERT_EQ(init_UDS_BMC_Packet_Thread(echo_Handler, nullptr, longest.c_str()), 0);
+  Client client(longest);
+  expect_Round_Trip(client, 2, "long path");
+}
+
+int other_Handler(const Packet&, Packet*) { return 0; }
+
+TEST_F(Server_Test, Start_RefusesSecondStartWhileRunning) {
+  ASSERT_EQ(start(), 0);
+  std::string other = dir_.file("other.sock");
+  EXPECT_EQ(init_UDS_BMC_Packet_Thread(other_Handler, nullptr, other.c_str()), 1);
+  EXPECT_NE(access(other.c_str(), F_OK), 0);
+  EXPECT_TRUE(get_UDS_BMC_Packet_Thread_Start_Flag());
+
+  // The first server still serves with its own handler.
+  Client client(socket_Path());
+  expect_Round_Trip(client, 3, "still echo");
+}
+
+TEST_F(Server_Test, Start_ReturnsAfterBindFailureAndClosesItsSocket) {
+  int fds_before = get_Open_Fd_Count();
+  std::string unreachable = dir_.file("missing/uds.sock");
+  Clock::time_point begun = Clock::now();
+  EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_Handler, nullptr, unreachable.c_str()), 1);
+  EXPECT_LT(elapsed_Ms(begun), 1000);
+  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+  EXPECT_EQ(get_Open_Fd_Count(), fds_before);
+
+  // A failed start leaves the module ready for a good one.
+  ASSERT_EQ(start(), 0);
+  EXPECT_EQ(stop_And_Log(), thread_Line("bind() error"));
+}
+
+// Leaves exactly `free_slots` descriptors obtainable under a lowered limit.
+class Fd_Limit {
+ public:
+  explicit Fd_Limit(int free_slots) {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = 64;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = dup(0)) >= 0;) fillers_.push_back(fd);
+    for (int i = 0; i < free_slots && !fillers_.empty(); i++) {
+      close(fillers_.back());
+      fillers_.pop_back();
+    }
+  }
+  ~Fd_Limit() {
+    for (int fd : fillers_) close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  rlimit saved_;
+  std::vector<int> fillers_;
+};
+
+TEST_F(Server_Test, Start_ReportsSocketAndEpollFailuresAndClosesDescriptors) {
+  int fds_before = get_Open_Fd_Count();
+  {
+    Fd_Limit limit(0);
+    EXPECT_EQ(start(), 1);
+  }
+  EXPECT_EQ(get_Open_Fd_Count(), fds_before);
+  {
+    Fd_Limit limit(1);  // the socket is created, the epoll instance is not
+    EXPECT_EQ(start(), 1);
+  }
+  EXPECT_EQ(get_Open_Fd_Count(), fds_before);
+  EXPECT_EQ(stop_And_Log(), thread_Line("error") + "[ERROR] UDS_BMC_Packet_Thread: "
+                                                   "UDS_BMC_Packet_Thread epoll_ctl() error\n");
+}
+
+TEST_F(Server_Test, Start_RemovesStaleSocketFile) {
+  nk_test::write_file(socket_Path(), "left by an earlier run");
+  ASSERT_EQ(start(), 0);
+  Client client(socket_Path());
+  expect_Round_Trip(client, 4, "fresh");
+  EXPECT_EQ(stop_And_Log(), "");
+}
+
+// ---- stop and restart ----
+
+TEST_F(Server_Test, Stop_ReturnsAtOnceWhenNotRunning) {
+  Clock::time_point begun = Clock::now();
+  set_UDS_BMC_Packet_Thread_Stop();
+  EXPECT_LT(elapsed_Ms(begun), 5);
+  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+}
+
+TEST_F(Server_Test, Stop_ClosesEverythingAndStartServesAgain) {
+  int fds_before = get_Open_Fd_Count();
+  ASSERT_EQ(start(), 0);
+  Client client(socket_Path());
+  expect_Round_Trip(client, 5, "before stop");
+
+  set_UDS_BMC_Packet_Thread_Stop();
+  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+  EXPECT_TRUE(client.closed_By_Server());
+  client.set_Close();
+  EXPECT_EQ(get_Open_Fd_Count(), fds_before);
+  EXPECT_FALSE(Client(socket_Path()).connected());  // file left, nobody listening
+  EXPECT_EQ(access(socket_Path().c_str(), F_OK), 0);
+
+  ASSERT_EQ(start(), 0);
+  Client again(socket_Path());
+  expect_Round_Trip(again, 6, "after restart");
+  EXPECT_EQ(stop_And_Log(), "");
+}
+
+// ---- requests ----
+
+TEST_F(Server_Test, Request_WithoutResponseFlagGetsNoReply) {
+  ASSERT_EQ(start(), 0);
+  Client client(socket_Path());
+  Packet silent;
+  set_Request(&silent, PACKET_TYPE::WRITE, false, 7, "no reply");
+  ASSERT_TRUE(client.send(silent));
+  // The next packet on the connection answers the second request.
+  expect_Round_Trip(client, 8, "reply");
+  EXPECT_FALSE(client.readable_Within(50));
+}
+
+TEST_F(Server_Test, Request_FailedHandlerWithErrorHandlerAnswersThenCloses) {
+  ASSERT_EQ(start(true), 0);
+  Client client(socket_Path());
+  Packet request;
+  set_Request(&request, PACKET_TYPE::WRITE, true, failing_subaddress, "fail");
+  ASSERT_TRUE(client.send(request));
+
+  Packet response;
+  ASSERT_EQ(client.receive(&response), 0);
+  EXPECT_EQ(get_Packet_Subaddress(response), error_handler_subaddress);
+  EXPECT_EQ(data_Text(response), "fail");
+  EXPECT_TRUE(client.closed_By_Server());
+  EXPECT_EQ(error_handler_calls, 1);
+  EXPECT_EQ(error_handler_last_code, 1);
+  EXPECT_EQ(stop_And_Log(), "");
+}
+
+TEST_F(Server_Test, Request_FailedHandlerWithoutErrorHandlerLogsAndKeepsConnection) {
+  ASSERT_EQ(start(false), 0);
+  Client client(socket_Path());
+  Packet request;
+  set_Request(&request, PACKET_TYPE::WRITE, true, failing_subaddress, "fail");
+  ASSERT_TRUE(client.send(request));
+  Packet response;
+  ASSERT_EQ(client.receive(&response), 0);
+  EXPECT_EQ(get_Packet_Subaddress(response), failing_subaddress);
+
+  expect_Round_Trip(client, 9, "still open");
+  EXPECT_EQ(error_handler_calls, 0);
+  EXPECT_EQ(stop_And_Log(), thread_Line("BMC_Packet_Receive_Error_Handler() error"));
+}
+
+TEST_F(Server_Test, Request_HangUpIsDroppedQuietly) {
+  ASSERT_EQ(start(), 0);
+  Client leaving(socket_Path());
+  expect_Round_Trip(leaving, 10, "bye");
+  leaving.set_Close();
+
+  // Two exchanges on another connection: the second is served in a wait
+  // after the one that saw the hang-up.
+  Client staying(socket_Path());
+  expect_Round_Trip(staying, 11, "one");
+  expect_Round_Trip(staying, 12, "two");
+  EXPECT_EQ(stop_And_Log(), "");
+}
+
+TEST_F(Server_Test, Request_PartialPacketIsDroppedAfterReceiveTimeout) {
+  ASSERT_EQ(start(), 0);
+  Client half_header(socket_Path());
+  const uint8_t header_part[] = {9, 0x03};
+  ASSERT_TRUE(half_header.send_Bytes(header_part, sizeof header_part));
+  Clock::time_point begun = Clock::now();
+  EXPECT_TRUE(half_header.closed_By_Server());
+  EXPECT_GE(elapsed_Ms(begun), 15);
+  EXPECT_LT(elapsed_Ms(begun), 500);
+
+  Client half_data(socket_Path());
+  const uint8_t data_part[] = {9, 0x03, 0x05, 0, 1, 'a'};
+  ASSERT_TRUE(half_data.send_Bytes(data_part, sizeof data_part));
+  EXPECT_TRUE(half_data.closed_By_Server());
+
+  std::string log = stop_And_Log();
+  EXPECT_EQ(count_Of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: "
+                          "packet header read error, 0x"), 1);
+  EXPECT_EQ(count_Of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: "
+                          "packet data read error, 0x"), 1);
+  EXPECT_EQ(count_Of(log, thread_Line("get_UDS_BMC_Packet_Read() error")), 2);
+  EXPECT_EQ(count_Of(log, "\n"), 4);
+}
+
+// ---- clients ----
+
+TEST_F(Server_Test, Clients_HundredServedThe101stClosedUntilOneLeaves) {
+  ASSERT_EQ(start(), 0);
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < 100; i++) {
+    clients.emplace_back(new Client(socket_Path()));
+    ASSERT_TRUE(clients.back()->connected());
+    expect_Round_Trip(*clients.back(), static_cast<uint8_t>(i), "in");
+  }
+
+  Client refused(socket_Path());
+  ASSERT_TRUE(refused.connected());  // accepted, then closed at once
+  EXPECT_TRUE(refused.closed_By_Server());
+
+  clients.front()->set_Close();
+  expect_Round_Trip(*clients[1], 1, "one");
+  expect_Round_Trip(*clients[1], 2, "two");
+  Client late(socket_Path());
+  expect_Round_Trip(late, 200, "late");
+  EXPECT_EQ(stop_And_Log(), thread_Line("MAX_Client!"));
+}
+
+// ---- broadcasts ----
+
+Packet* broadcast_Sample(NODE_ID node) {
+  Packet* packet = new Packet();
+  const char text[] = "news";
+  init_Packet(packet, node, false, PACKET_TYPE::WRITE, false, ADDRESS::STATUS, 6,
+              DATA_TYPE::STRING, text, sizeof text);
+  return packet;
+}
+
+TEST_F(Server_Test, Broadcast_RefusedBeforeFirstStart) {
+  std::unique_ptr<Packet> packet(broadcast_Sample(NODE_ID::NAREL_1));
+  EXPECT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 1);
+  EXPECT_EQ(stop_And_Log(), "[ERROR] set_UDS_BMC_Broadcast_Packet: set_UDS_BMC_Broadcast_Packet: "
+                            "broadcast queue enqueue error: 1\n");
+}
+
+TEST_F(Server_Test, Broadcast_ReachesEveryClientWithFlagAndCallersNode) {
+  ASSERT_EQ(start(), 0);
+  Client first(socket_Path());
+  Client second(socket_Path());
+  expect_Round_Trip(first, 1, "a");
+  expect_Round_Trip(second, 1, "b");
+
+  std::unique_ptr<Packet> packet(broadcast_Sample(NODE_ID::NAREL_7));
+  ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+  EXPECT_FALSE(get_Packet_Broadcast(*packet));  // the caller's packet is untouched
+  EXPECT_EQ(packet->packet_length, 10);
+
+  for (Client* client : {&first, &second}) {
+    Packet received;
+    ASSERT_EQ(client->receive(&received), 0);
+    EXPECT_TRUE(get_Packet_Broadcast(received));
+    EXPECT_EQ(get_Packet_Node_ID(received), NODE_ID::NAREL_7);
+    EXPECT_EQ(get_Packet_Address(received), ADDRESS::STATUS);
+    EXPECT_EQ(get_Packet_Subaddress(received), 6);
+    EXPECT_EQ(data_Text(received), "news");
+  }
+  EXPECT_EQ(stop_And_Log(), "");
+}
+
+std::atomic<bool> broadcast_queued{false};
+
+// Echo handler that queues one broadcast from the server thread itself.
+int broadcasting_Handler(const Packet& request, Packet* response) {
+  if (!broadcast_queued.exchange(true)) {
+    std::unique_ptr<Packet> packet(broadcast_Sample(NODE_ID::NAREL_2));
+    set_UDS_BMC_Broadcast_Packet(*packet);
+  }
+  return echo_Handler(request, response);
+}
+
+TEST_F(Server_Test, Broadcast_WaitsWhileRequestsKeepTheServerBusy) {
+  ASSERT_EQ(init_UDS_BMC_Packet_Thread(broadcasting_Handler, nullptr, socket_Path().c_str()), 0);
+  Client client(socket_Path());
+
+  // 200 silent requests and a last one that asks for a response, all
+  // readable at once: every wait until the last is served finds data.
+  std::vector<uint8_t> burst;
+  for (int i = 0; i < 200; i++) burst.insert(burst.end(), {5, 0x03, 0x05, 0, 1});
+  burst.insert(burst.end(), {5, 0x03, 0x85, 0, 99});
+  ASSERT_TRUE(client.send_Bytes(burst.data(), burst.size()));
+
+  Packet first;
+  ASSERT_EQ(client.receive(&first), 0);
+  EXPECT_FALSE(get_Packet_Broadcast(first));
+  EXPECT_EQ(get_Packet_Subaddress(first), 99);
+  Packet second;
+  ASSERT_EQ(client.receive(&second), 0);
+  EXPECT_TRUE(get_Packet_Broadcast(second));
+  EXPECT_EQ(get_Packet_Node_ID(second), NODE_ID::NAREL_2);
+}
+
+TEST_F(Server_Test, Broadcast_OnePacketPerIdleWait) {
+  ASSERT_EQ(start(), 0);
+  Client client(socket_Path());
+  expect_Round_Trip(client, 1, "ready");
+
+  std::unique_ptr<Packet> packet(broadcast_Sample(NODE_ID::NAREL_4));
+  for (int i = 0; i < 3; i++) ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+  std::vector<Clock::time_point> arrivals;
+  for (int i = 0; i < 3; i++) {
+    Packet received;
+    ASSERT_EQ(client.receive(&received), 0);
+    arrivals.push_back(Clock::now());
+  }
+  // Each further packet needs a wait of its own that times out (20 ms).
+  long span = std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[2] - arrivals[0]).count();
+  EXPECT_GE(span, 30);
+}
+
+TEST_F(Server_Test, Broadcast_FailedWriteDropsThatClientOnly) {
+  ASSERT_EQ(start(), 0);
+  Client first(socket_Path());
+  Client broken(socket_Path());
+  Client last(socket_Path());
+  for (Client* client : {&first, &broken, &last}) expect_Round_Trip(*client, 1, "hi");
+  // The server's writes to this connection now fail with EPIPE.
+  ASSERT_EQ(shutdown(broken.fd(), SHUT_RD), 0);
+
+  std::unique_ptr<Packet> packet(broadcast_Sample(NODE_ID::NAREL_5));
+  ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+  ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+  for (Client* client : {&first, &last}) {
+    for (int i = 0; i < 2; i++) {
+      Packet received;
+      ASSERT_EQ(client->receive(&received), 0);
+      EXPECT_TRUE(get_Packet_Broadcast(received));
+    }
+  }
+
+  // Dropped after the first pass: the second broadcast did not try it again.
+  std::string log = stop_And_Log();
+  EXPECT_EQ(count_Of(log, "[ERROR] set_UDS_BMC_Packet_Write: set_UDS_BMC_Packet_Write: "
+                          "packet header write error, 0x"), 1);
+  EXPECT_EQ(count_Of(log, std::string(thread_prefix) + "broadcast packet write error, fd: "), 1);
+  EXPECT_EQ(count_Of(log, "\n"), 2);
+}
+
+TEST_F(Server_Test, Broadcast_QueueHolds200AndRestartDropsThem) {
+  ASSERT_EQ(start(), 0);
+  set_UDS_BMC_Packet_Thread_Stop();  // nobody sends now; the queue stays set up
+
+  std::unique_ptr<Packet> packet(broadcast_Sample(NODE_ID::NAREL_6));
+  for (int i = 0; i < 200; i++) ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+  EXPECT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 1);
+  EXPECT_FALSE(get_Packet_Broadcast(*packet));
+  EXPECT_EQ(data_Text(*packet), "news");
+
+  // The restart frees the stale packets (the leak checker watches) and
+  // sends none of them.
+  ASSERT_EQ(start(), 0);
+  Client client(socket_Path());
+  EXPECT_FALSE(client.readable_Within(100));
+  EXPECT_EQ(stop_And_Log(), "[ERROR] set_UDS_BMC_Broadcast_Packet: set_UDS_BMC_Broadcast_Packet: "
+                            "broadcast queue enqueue error: 1\n");
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// Test side of the local socket packet server: a client connection, request
+// builders, and a fixture that runs the server in a fresh temporary folder
+// with standard output captured.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "BMC_data_protocol.h"
+#include "test_env.h"
+
+namespace uds_test {
+
+// One client connection; reads give up after receive_timeout_ms.
+class Client {
+ public:
+  static const int receive_timeout_ms = 1000;
+
+  explicit Client(const std::string& path);
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  bool send(const BMC::Packet& packet);
+  bool send_Bytes(const void* bytes, size_t length);
+  // 0 a packet arrived (get_Packet_Read's codes otherwise).
+  uint8_t receive(BMC::Packet* packet);
+  // True when something (data or end of stream) arrives within ms.
+  bool readable_Within(int ms);
+  // True when the server has closed the connection (end of stream).
+  bool closed_By_Server();
+  void set_Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// A READ/WRITE style request with a string payload.
+void set_Request(BMC::Packet* packet, BMC::PACKET_TYPE type, bool response_require,
+                 uint8_t subaddress, const char* text, BMC::NODE_ID node = BMC::NODE_ID::NAREL_3);
+
+// Number of descriptors open in this process.
+int get_Open_Fd_Count();
+
+// Subaddress for which the test handler fails; it still fills the response.
+const uint8_t failing_subaddress = 0xEE;
+// Subaddress the error handler writes into the response it is given.
+const uint8_t error_handler_subaddress = 0xEF;
+
+// Echoes the request as a WRITE_RESPONSE with the same data; fails for
+// failing_subaddress.
+int echo_Handler(const BMC::Packet& request, BMC::Packet* response);
+// Records its call and marks the response with error_handler_subaddress.
+int error_Handler(BMC::Packet* response, uint8_t code);
+extern std::atomic<int> error_handler_calls;
+extern std::atomic<int> error_handler_last_code;
+
+// Fresh folder, SIGPIPE ignored, standard output captured; the server is
+// stopped when the test ends.
+class Server_Test : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string socket_Path() const { return dir_.file("uds.sock"); }
+  int start(bool with_error_handler = true);
+  // Stops the server and returns everything written to standard output.
+  std::string stop_And_Log();
+
+  nk_test::TempDir dir_;
+
+ private:
+  bool capturing_ = false;
+};
+
+}  // namespace uds_test
