@@ -3,9 +3,10 @@
 #include "board_fs.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,17 +18,11 @@ namespace {
 constexpr unsigned long i2c_slave = 0x0703;
 constexpr unsigned long i2c_slave_force = 0x0706;
 constexpr unsigned long i2c_smbus = 0x0720;
-constexpr unsigned long max_7bit_address = 0x7f;
 constexpr size_t i2c_max_transfer = 8192;  // as i2c-dev limits one read or write
 constexpr off_t mem_size = static_cast<off_t>(eeprom_window_offset + eeprom_window_size);
 constexpr off_t sysfs_file_size = 4096;  // what sysfs reports for every attribute
 
 BoardModel& model() { return *static_cast<BoardModel*>(fuse_get_context()->private_data); }
-
-// Per open file of dev/i2c-0: the slave selected with I2C_SLAVE.
-struct I2cClient {
-    std::atomic<uint8_t> address{0};
-};
 
 void* init(struct fuse_conn_info*, struct fuse_config* config)
 {
@@ -86,7 +81,7 @@ int dev_open(const char* path, struct fuse_file_info* fi)
 {
     if (std::strcmp(path, "/i2c-0") == 0) {
         fi->direct_io = 1;
-        fi->fh = reinterpret_cast<uint64_t>(new I2cClient);
+        fi->fh = model().i2c_open();
         return 0;
     }
     if (std::strcmp(path, "/mem") == 0 && model().has_eeprom()) {
@@ -99,55 +94,56 @@ int dev_open(const char* path, struct fuse_file_info* fi)
     return -ENOENT;
 }
 
-int dev_release(const char*, struct fuse_file_info* fi)
+int dev_release(const char* path, struct fuse_file_info* fi)
 {
-    delete reinterpret_cast<I2cClient*>(fi->fh);
+    if (std::strcmp(path, "/i2c-0") == 0) {
+        model().i2c_close(fi->fh);
+    }
     return 0;
 }
 
-I2cClient* client_of(struct fuse_file_info* fi) { return reinterpret_cast<I2cClient*>(fi->fh); }
+// Every file is as ready as sysfs and i2c-dev files are: no events to wait for.
+int any_poll(const char*, struct fuse_file_info*, struct fuse_pollhandle* handle, unsigned* events)
+{
+    if (handle != nullptr) {
+        fuse_pollhandle_destroy(handle);
+    }
+    *events = POLLIN | POLLOUT | POLLRDNORM | POLLWRNORM;
+    return 0;
+}
 
 int dev_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi)
 {
     if (std::strcmp(path, "/mem") == 0) {
         return static_cast<int>(model().mem_read(static_cast<uint64_t>(offset), reinterpret_cast<uint8_t*>(buffer), size));
     }
-    if (client_of(fi) == nullptr) {
-        return -EBADF;
-    }
-    return model().i2c_read(client_of(fi)->address, reinterpret_cast<uint8_t*>(buffer), std::min(size, i2c_max_transfer));
+    return model().i2c_read(fi->fh, reinterpret_cast<uint8_t*>(buffer), std::min(size, i2c_max_transfer));
 }
 
 int dev_write(const char* path, const char* bytes, size_t size, off_t, struct fuse_file_info* fi)
 {
-    if (std::strcmp(path, "/i2c-0") != 0 || client_of(fi) == nullptr) {
+    if (std::strcmp(path, "/i2c-0") != 0) {
         return -EACCES;
     }
     if (size > i2c_max_transfer) {
         return -EINVAL;
     }
-    return model().i2c_write(client_of(fi)->address, reinterpret_cast<const uint8_t*>(bytes), size);
+    return model().i2c_write(fi->fh, reinterpret_cast<const uint8_t*>(bytes), size);
 }
 
 int dev_ioctl(const char* path, unsigned int cmd, void* arg, struct fuse_file_info* fi, unsigned int, void*)
 {
-    if (std::strcmp(path, "/i2c-0") != 0 || client_of(fi) == nullptr) {
+    if (std::strcmp(path, "/i2c-0") != 0) {
         return -ENOTTY;
     }
     // Both requests carry no data that FUSE could pass: the address comes by
     // value, the SMBus data pointer without what it points to.
     switch (cmd) {
     case i2c_slave:
-    case i2c_slave_force: {
-        const auto address = reinterpret_cast<unsigned long>(arg);
-        if (address > max_7bit_address) {
-            return -EINVAL;
-        }
-        client_of(fi)->address = static_cast<uint8_t>(address);
-        return 0;
-    }
+    case i2c_slave_force:
+        return model().i2c_select(fi->fh, reinterpret_cast<unsigned long>(arg));
     case i2c_smbus:
-        return model().i2c_probe(client_of(fi)->address);
+        return model().i2c_probe(fi->fh);
     default:
         return -ENOTTY;
     }
@@ -262,6 +258,7 @@ struct fuse_operations make_dev_operations()
     ops.write = dev_write;
     ops.ioctl = dev_ioctl;
     ops.truncate = dev_truncate;
+    ops.poll = any_poll;
     return ops;
 }
 
@@ -275,6 +272,7 @@ struct fuse_operations make_sys_operations()
     ops.read = sys_read;
     ops.write = sys_write;
     ops.truncate = sys_truncate;
+    ops.poll = any_poll;
     return ops;
 }
 

@@ -29,6 +29,36 @@ BoardModel::BoardModel(const BoardOptions& options)
 
 // --- I2C ---
 
+uint64_t BoardModel::i2c_open()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slaves_[next_handle_] = 0;
+    return next_handle_++;
+}
+
+void BoardModel::i2c_close(uint64_t handle)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slaves_.erase(handle);
+}
+
+int BoardModel::i2c_select(uint64_t handle, unsigned long address)
+{
+    constexpr unsigned long max_7bit_address = 0x7f;
+    if (address > max_7bit_address) {
+        return -EINVAL;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    slaves_[handle] = static_cast<uint8_t>(address);
+    return 0;
+}
+
+uint8_t BoardModel::slave_of(uint64_t handle) const
+{
+    const auto it = slaves_.find(handle);
+    return it == slaves_.end() ? 0 : it->second;
+}
+
 void BoardModel::log_transaction(TransactionKind kind, uint8_t address, size_t length, int error)
 {
     transactions_.push_back(Transaction{kind, address, length, error, Clock::now()});
@@ -51,12 +81,15 @@ bool BoardModel::device_present(uint8_t address) const
     return address == bmc_address ? bmc_present_ : sensors_present_.count(address) != 0;
 }
 
-int BoardModel::i2c_read(uint8_t address, uint8_t* buffer, size_t length)
+int BoardModel::i2c_read(uint64_t handle, uint8_t* buffer, size_t length)
 {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint8_t address = slave_of(handle);
+    lock.unlock();
     if (address == bmc_address) {
         wait_stall();
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    lock.lock();
     if (!device_present(address)) {
         log_transaction(TransactionKind::READ, address, length, ENXIO);
         return -ENXIO;
@@ -72,12 +105,15 @@ int BoardModel::i2c_read(uint8_t address, uint8_t* buffer, size_t length)
     return static_cast<int>(length);
 }
 
-int BoardModel::i2c_write(uint8_t address, const uint8_t* bytes, size_t length)
+int BoardModel::i2c_write(uint64_t handle, const uint8_t* bytes, size_t length)
 {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint8_t address = slave_of(handle);
+    lock.unlock();
     if (address == bmc_address) {
         wait_stall();
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    lock.lock();
     int error = 0;
     if (!device_present(address)) {
         error = ENXIO;
@@ -98,9 +134,10 @@ int BoardModel::i2c_write(uint8_t address, const uint8_t* bytes, size_t length)
     return static_cast<int>(length);
 }
 
-int BoardModel::i2c_probe(uint8_t address)
+int BoardModel::i2c_probe(uint64_t handle)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    const uint8_t address = slave_of(handle);
     const int error = device_present(address) ? 0 : ENXIO;
     log_transaction(TransactionKind::PROBE, address, 0, error);
     return -error;

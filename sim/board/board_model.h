@@ -36,10 +36,14 @@ class BoardModel {
 public:
     explicit BoardModel(const BoardOptions& options);
 
-    // --- dev/i2c-0: one call is one transaction (stall applied outside the lock) ---
-    int i2c_read(uint8_t address, uint8_t* buffer, size_t length);
-    int i2c_write(uint8_t address, const uint8_t* bytes, size_t length);
-    int i2c_probe(uint8_t address);
+    // --- dev/i2c-0: per open file a handle that holds the selected slave
+    // (0 until selected); one call is one transaction (stall applied outside the lock) ---
+    uint64_t i2c_open();
+    void i2c_close(uint64_t handle);
+    int i2c_select(uint64_t handle, unsigned long address);  // 0, or -EINVAL above 0x7f
+    int i2c_read(uint64_t handle, uint8_t* buffer, size_t length);
+    int i2c_write(uint64_t handle, const uint8_t* bytes, size_t length);
+    int i2c_probe(uint64_t handle);
 
     // --- dev/mem ---
     bool has_eeprom() const { return eeprom_enabled_; }
@@ -80,6 +84,7 @@ private:
         int hwmon = 0;
     };
 
+    uint8_t slave_of(uint64_t handle) const;
     void log_transaction(TransactionKind kind, uint8_t address, size_t length, int error);
     void wait_stall();
     bool device_present(uint8_t address) const;
@@ -93,6 +98,9 @@ private:
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
+
+    std::map<uint64_t, uint8_t> slaves_;  // open handles of dev/i2c-0 and their slave address
+    uint64_t next_handle_ = 1;
 
     bool bmc_present_;
     std::deque<Bytes> pending_;

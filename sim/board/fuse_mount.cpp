@@ -55,6 +55,7 @@ FuseMount::FuseMount(const std::string& mountpoint, const fuse_operations& opera
     char* argv[] = {name, option, options, nullptr};
     struct fuse_args args = FUSE_ARGS_INIT(3, argv);
     fuse_ = fuse_new(&args, &operations, sizeof operations, user_data);
+    fuse_opt_free_args(&args);  // option parsing may have copied them
     if (fuse_ == nullptr) {
         throw std::runtime_error("fuse_new failed for " + mountpoint_);
     }
