@@ -1,0 +1,116 @@
+#include "daemon_fixture.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+namespace e2e {
+
+namespace {
+
+// A routing table as the kernel prints it: the default route on "lo".
+const char* const route_table =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+    "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+
+// Files the daemon works on under the prefix (plain folders, not the board).
+void clear_prefix_files(const std::string& prefix)
+{
+    std::filesystem::create_directories(prefix + "/proc/net");
+    std::filesystem::create_directories(prefix + "/etc/netplan");
+    std::filesystem::remove(prefix + "/proc/net/route");
+    std::filesystem::remove(prefix + "/etc/netplan/99-netcfg.yaml");
+}
+
+}  // namespace
+
+Bytes description_frame(uint8_t subaddress, const std::string& text)
+{
+    Bytes frame = {static_cast<uint8_t>(text.size() + 6), 0x00, 0x55, 0x00, subaddress};
+    frame.insert(frame.end(), text.begin(), text.end());
+    frame.push_back(0x00);
+    return frame;
+}
+
+Bytes temperature_frame(float celsius)
+{
+    Bytes frame = {9, 0x00, 0x45, 0x05, 0x00, 0, 0, 0, 0};
+    std::memcpy(&frame[5], &celsius, sizeof celsius);
+    return frame;
+}
+
+Bytes keep_alive_frame() { return {3, 0x00, 0x01}; }
+
+void DaemonTest::SetUp()
+{
+    clear_prefix_files(prefix());
+    nk_test::write_file(prefix() + "/proc/net/route", route_table);
+}
+
+void DaemonTest::TearDown()
+{
+    if (daemon) {
+        // The daemon runs until it is killed: it must still be there, and end
+        // by the signal.
+        ASSERT_TRUE(daemon->running()) << "the daemon ended by itself:\n" << daemon->output();
+        const int status = daemon->stop();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "wait status " << status;
+        daemon.reset();
+    }
+    board.reset();
+    clear_prefix_files(prefix());
+}
+
+void DaemonTest::mount_board()
+{
+    vboard::BoardOptions options;
+    options.prefix = prefix();
+    options.sensors_present = vboard::SENSOR_4C;
+    options.sensors_bound = vboard::SENSOR_4C;
+    options.serial = test_serial;
+    board = std::make_unique<vboard::VirtualBoard>(options);
+}
+
+void DaemonTest::start_daemon()
+{
+    daemon = std::make_unique<DaemonProcess>(NODEKEEPER_DAEMON_SIM, dir.path());
+    ASSERT_TRUE(daemon->wait_output(banner_text, 10s)) << "no banner; the daemon printed:\n" << daemon->output();
+}
+
+std::vector<Bytes> DaemonTest::frames() const
+{
+    std::vector<Bytes> raw;
+    for (const auto& frame : board->received_frames()) {
+        raw.push_back(frame.raw);
+    }
+    return raw;
+}
+
+std::optional<Bytes> DaemonTest::wait_frame(size_t index, std::chrono::milliseconds timeout) const
+{
+    if (!board->wait_received(index + 1, timeout)) {
+        return std::nullopt;
+    }
+    return board->received_frames()[index].raw;
+}
+
+std::optional<size_t> DaemonTest::wait_for(const Bytes& frame, size_t from, std::chrono::milliseconds timeout) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (size_t i = from;; ++i) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto got = wait_frame(i, std::max(left, 0ms));
+        if (!got) {
+            return std::nullopt;
+        }
+        if (*got == frame) {
+            return i;
+        }
+    }
+}
+
+}  // namespace e2e

@@ -1,0 +1,76 @@
+// Fixture of the end-to-end tests: the real daemon binary of the simulation
+// build (platform prefix = the build tree's virtual board) runs as a child
+// process against a board served by the test process, in a fresh working
+// folder, with the recording fakes of netplan, hostnamectl and lsb_release
+// first in PATH. The board's routing table has a default route on "lo", so
+// the daemon's first address refresh finds 127.0.0.1.
+//
+// Frames are checked as the BMC receives them, byte for byte, against the
+// layouts of the link (built here by hand, not with the daemon's codec).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "daemon_process.h"
+#include "test_env.h"
+#include "virtual_board.h"
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+using vboard::Bytes;
+
+// Subaddresses of the description reports.
+constexpr uint8_t description_ip = 2;
+constexpr uint8_t description_serial = 3;
+constexpr uint8_t description_os = 5;
+
+// What the fakes and the board give the daemon to report.
+const char* const test_os_description = "Narel Linux 24.04 LTS (e2e)";
+const char* const test_serial = "NRL-E2E-4711";
+const char* const banner_text = "[INFO] main: Tovana Ruvo Narel Main Daemon V1.0.5 - ";
+const char* const link_error_line = "[ERROR] main: BMC I2C link could not be started\n";
+
+// n + 6, 0x00, 0x55, 0x00, subaddress, the n characters, 0x00
+Bytes description_frame(uint8_t subaddress, const std::string& text);
+// 9, 0x00, 0x45, 0x05, 0x00, the float in the node's byte order
+Bytes temperature_frame(float celsius);
+// 3, 0x00, 0x01
+Bytes keep_alive_frame();
+
+class DaemonTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Mounts the board at the build tree's prefix (driver bound at 0x4c, so
+    // the sensor start-up does not wait for it).
+    void mount_board();
+    // Starts the daemon and waits for its banner; fails the test without one.
+    void start_daemon();
+
+    // Raw frames the BMC has received, oldest first.
+    std::vector<Bytes> frames() const;
+    // Waits until frame number `index` (0-based) has arrived; the frame.
+    std::optional<Bytes> wait_frame(size_t index, std::chrono::milliseconds timeout) const;
+    // Waits for the first frame equal to `frame` at or after `from`; its index.
+    std::optional<size_t> wait_for(const Bytes& frame, size_t from, std::chrono::milliseconds timeout) const;
+
+    std::string prefix() const { return NODEKEEPER_TEST_SYSROOT; }
+    std::string netplan_path() const { return prefix() + "/etc/netplan/99-netcfg.yaml"; }
+
+    nk_test::TempDir dir;
+    nk_test::FakeCommands fakes{dir};
+    nk_test::ScopedEnv lsb{"NK_FAKE_LSB_DESCRIPTION", test_os_description};
+    std::unique_ptr<vboard::VirtualBoard> board;
+    std::unique_ptr<DaemonProcess> daemon;  // declared after the board: it goes first
+};
+
+}  // namespace e2e
