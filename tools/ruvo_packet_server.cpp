@@ -1,0 +1,90 @@
+// ruvo-packet-server <socket-path> [--node N] [--interval SECONDS]
+//
+// Example host program of the local socket packet server: answers READ
+// requests for the product name and version at address DESCRIPTION, echoes
+// every other request, broadcasts an information packet every few seconds,
+// and stops cleanly on SIGINT or SIGTERM.
+#include <getopt.h>
+#include <signal.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "UDS_BMC_packet_thread.h"
+#include "example_handler.h"
+#include "packet_text.h"
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+
+void set_Stop_Request(int) { stop_requested = 1; }
+
+void print_Usage() {
+  fprintf(stderr,
+          "usage: ruvo-packet-server <socket-path> [--node N] [--interval SECONDS]\n"
+          "  --node N            node id of the broadcasts (0..127, default 1)\n"
+          "  --interval SECONDS  time between broadcasts (default 5; 0 sends none)\n");
+}
+
+// Sleeps up to seconds, waking early when a stop was requested.
+void set_Idle(double seconds) {
+  const long step_ns = 50 * 1000 * 1000;
+  for (double left = seconds; left > 0 && !stop_requested; left -= 0.05) {
+    timespec step{0, step_ns};
+    nanosleep(&step, nullptr);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  unsigned int node = 1;
+  double interval = 5.0;
+  const option options[] = {{"node", required_argument, nullptr, 'n'},
+                            {"interval", required_argument, nullptr, 'i'},
+                            {"help", no_argument, nullptr, 'h'},
+                            {nullptr, 0, nullptr, 0}};
+  for (int c; (c = getopt_long(argc, argv, "n:i:h", options, nullptr)) != -1;) {
+    char* end = nullptr;
+    if (c == 'n' && packet_text::get_Number(optarg, BMC::PACKET_NODE_ID_MASK, &node)) continue;
+    if (c == 'i' && (interval = strtod(optarg, &end)) >= 0 && *end == '\0') continue;
+    print_Usage();
+    return c == 'h' ? 0 : 2;
+  }
+  if (optind + 1 != argc) {
+    print_Usage();
+    return 2;
+  }
+  const char* path = argv[optind];
+
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  setvbuf(stderr, nullptr, _IOLBF, 0);
+  signal(SIGPIPE, SIG_IGN);  // a vanished client must fail a write, not end the program
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = set_Stop_Request;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  if (init_UDS_BMC_Packet_Thread(example_handler::set_Response, nullptr, path) != 0) {
+    fprintf(stderr, "ruvo-packet-server: cannot serve on %s\n", path);
+    return 1;
+  }
+  printf("ruvo-packet-server: serving on %s\n", path);
+
+  for (unsigned int sequence = 1; !stop_requested; sequence++) {
+    set_Idle(interval > 0 ? interval : 1.0);
+    if (stop_requested || interval <= 0) continue;
+    BMC::Packet packet;
+    example_handler::set_Broadcast(&packet, static_cast<BMC::NODE_ID>(node), sequence);
+    set_UDS_BMC_Broadcast_Packet(packet);
+  }
+
+  set_UDS_BMC_Packet_Thread_Stop();
+  printf("ruvo-packet-server: stopped\n");
+  return 0;
+}
