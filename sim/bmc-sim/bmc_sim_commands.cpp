@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 namespace bmc_sim {
@@ -28,6 +29,8 @@ const char* const help_text[] = {
     "help stall MS            each BMC transaction waits MS milliseconds",
     "help serial TEXT         set the serial number in the EEPROM window",
     "help status              pending frames, attention line, frames received",
+    "help wait delivered [MS] until the node has read every pending frame (default 5000 ms)",
+    "help wait frames N [MS]  until the node has sent N frames in all",
     "help quit                unmount and exit",
     "help output: 'frame ...' for each frame the node sends",
 };
@@ -55,6 +58,33 @@ bool parse_unsigned(const std::string& text, unsigned long* value)
     char* end = nullptr;
     *value = std::strtoul(text.c_str(), &end, 10);
     return !text.empty() && *end == '\0' && text[0] != '-';
+}
+
+// "delivered [MS]" or "frames N [MS]": blocks up to MS milliseconds.
+Answer wait(VirtualBoard& board, const std::string& arg)
+{
+    constexpr unsigned long default_wait_ms = 5000;
+    std::istringstream words(arg);
+    std::string what;
+    std::string count_text;
+    std::string ms_text;
+    words >> what;
+    if (what == "frames") {
+        words >> count_text;
+    }
+    words >> ms_text;
+    unsigned long count = 0;
+    unsigned long ms = default_wait_ms;
+    const bool valid = (what == "delivered" || (what == "frames" && parse_unsigned(count_text, &count))) &&
+                       (ms_text.empty() || parse_unsigned(ms_text, &ms)) && words.eof();
+    if (!valid) {
+        return error("wait delivered [MS] | wait frames N [MS]");
+    }
+    const auto timeout = std::chrono::milliseconds(ms);
+    if (what == "frames" ? board.wait_received(count, timeout) : board.wait_delivered(timeout)) {
+        return ok("wait " + arg);
+    }
+    return error("timed out: wait " + arg);
 }
 
 Answer netplan(VirtualBoard& board)
@@ -154,6 +184,7 @@ const std::map<std::string, Handler>& handlers()
                        " line=" + (board.attention_line_high() ? "1" : "0") +
                        " received=" + std::to_string(board.received_frames().size()));
          }},
+        {"wait", wait},
         {"help",
          [](VirtualBoard&, const std::string&) {
              Answer answer{std::vector<std::string>(std::begin(help_text), std::end(help_text)), false};

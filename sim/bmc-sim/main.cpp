@@ -115,6 +115,7 @@ void serve(vboard::VirtualBoard& board, int signal_fd)
             const std::string line = pending_input.substr(0, end);
             pending_input.erase(0, end + 1);
             const bmc_sim::Answer answer = bmc_sim::run_command(board, line);
+            print_new_frames(board, &printed);  // what a wait saw comes before its answer
             for (const std::string& out : answer.lines) {
                 print_line(out);
             }

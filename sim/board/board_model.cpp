@@ -64,16 +64,18 @@ void BoardModel::log_transaction(TransactionKind kind, uint8_t address, size_t l
     transactions_.push_back(Transaction{kind, address, length, error, Clock::now()});
 }
 
-void BoardModel::wait_stall()
+uint8_t BoardModel::begin_transfer(uint64_t handle, std::unique_lock<std::mutex>& lock)
 {
-    std::chrono::milliseconds delay;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        delay = stall_;
-    }
-    if (delay.count() > 0) {
+    lock.lock();
+    const uint8_t address = slave_of(handle);
+    const std::chrono::milliseconds delay = stall_;
+    lock.unlock();
+    // A stalled BMC holds up this transfer only, not the other files of the board.
+    if (address == bmc_address && delay.count() > 0) {
         std::this_thread::sleep_for(delay);
     }
+    lock.lock();
+    return address;
 }
 
 bool BoardModel::device_present(uint8_t address) const
@@ -83,13 +85,8 @@ bool BoardModel::device_present(uint8_t address) const
 
 int BoardModel::i2c_read(uint64_t handle, uint8_t* buffer, size_t length)
 {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const uint8_t address = slave_of(handle);
-    lock.unlock();
-    if (address == bmc_address) {
-        wait_stall();
-    }
-    lock.lock();
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    const uint8_t address = begin_transfer(handle, lock);
     if (!device_present(address)) {
         log_transaction(TransactionKind::READ, address, length, ENXIO);
         return -ENXIO;
@@ -107,13 +104,8 @@ int BoardModel::i2c_read(uint64_t handle, uint8_t* buffer, size_t length)
 
 int BoardModel::i2c_write(uint64_t handle, const uint8_t* bytes, size_t length)
 {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const uint8_t address = slave_of(handle);
-    lock.unlock();
-    if (address == bmc_address) {
-        wait_stall();
-    }
-    lock.lock();
+    std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+    const uint8_t address = begin_transfer(handle, lock);
     int error = 0;
     if (!device_present(address)) {
         error = ENXIO;

@@ -86,7 +86,8 @@ private:
 
     uint8_t slave_of(uint64_t handle) const;
     void log_transaction(TransactionKind kind, uint8_t address, size_t length, int error);
-    void wait_stall();
+    // Takes the lock for a read or write on `handle`, after the BMC's stall; returns the slave.
+    uint8_t begin_transfer(uint64_t handle, std::unique_lock<std::mutex>& lock);
     bool device_present(uint8_t address) const;
     int bind_client(uint8_t address, const std::string& name);
     int lowest_free_hwmon() const;

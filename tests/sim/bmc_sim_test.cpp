@@ -133,8 +133,15 @@ TEST(BmcSim, CommandsQueueFramesAndNodeFramesArePrinted)
     expected.resize(256, 0);
     EXPECT_EQ(bus.read_frame(256), expected);
 
+    sim.send("wait delivered 1000");
+    EXPECT_EQ(sim.expect("ok"), "ok wait delivered 1000");
+    sim.send("apply");
+    sim.send("wait delivered 50");
+    EXPECT_EQ(sim.expect("error"), "error timed out: wait delivered 50");
     ASSERT_EQ(bus.write_frame({3, 0x01, 0x01}), 0);
+    sim.send("wait frames 1");
     EXPECT_EQ(sim.expect("frame"), "frame len=3 node=1 bcast=0 type=PING resp=0 dtype=UINT8 raw=030101");
+    EXPECT_EQ(sim.expect("ok"), "ok wait frames 1");
 
     sim.send("temp 50");
     EXPECT_EQ(sim.expect("ok"), "ok temp 50000");
