@@ -1,0 +1,23 @@
+// What the network commands of the BMC may leave behind, checked after every
+// command a fuzz target runs; any breach aborts (fail()).
+//
+//  - The netplan file, when it exists, has exactly the lines of the template
+//    of the current addressing mode: same count, same indentation and keys
+//    (a '#' directly before a key is allowed), and behind each key only what
+//    a setter may write: "yes"/"no" for dhcp4, one address text for
+//    gateway4, "[address/prefix]" and "[address,address]" for the two
+//    address lists, where an address is 1 to 15 digits, dots or the
+//    template's 'x'. Lines without a key are unchanged.
+//  - Every command line is "rm <netplan file>", "netplan apply" or
+//    "hostnamectl set-hostname <name>" with a name of 1 to 64 letters,
+//    digits, dots and hyphens.
+#pragma once
+
+namespace nk_fuzz {
+
+// Resets the network module: the given mode and a fresh template file.
+void reset_network(bool static_mode);
+
+void check_network_effects();
+
+}  // namespace nk_fuzz
