@@ -1,0 +1,285 @@
+// The BMC I2C link against the virtual board: start and stop, frames the
+// node writes, responses and their deadline, and the transmit queue.
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "link_fixture.h"
+
+namespace link_test {
+namespace {
+
+// --- start and stop ------------------------------------------------------------
+
+TEST_F(LinkTest, StopBeforeAnyStartReturnsAtOnce)
+{
+    set_I2C_BMC_Packet_Thread_Stop();
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+}
+
+TEST_F(LinkTest, NullErrorCallbackIsRefusedAndRequestsFindNoLink)
+{
+    EXPECT_EQ(init_I2C_BMC_Packet_Thread(nullptr, nullptr), 1);
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+    BMC::Packet request;
+    BMC::Packet response;
+    make_ping(&request, BMC::NODE_ID::NAREL_1, true);
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 1);
+    EXPECT_EQ(response.packet_length, 0);
+}
+
+TEST_F(LinkTest, StartPreparesTheAttentionLineAndStopEndsTheLink)
+{
+    start();
+    EXPECT_TRUE(get_I2C_BMC_Packet_Thread_Start_Flag());
+    std::vector<std::pair<std::string, std::string>> writes;
+    for (const auto& w : board_->gpio_writes()) {
+        writes.emplace_back(w.path, w.bytes);
+    }
+    EXPECT_EQ(writes, (std::vector<std::pair<std::string, std::string>>{
+                          {"/sys/class/gpio/export", std::string("480", 4)},
+                          {"/sys/class/gpio/gpio480/direction", std::string("in", 3)},
+                          {"/sys/class/gpio/gpio480/active_low", std::string("0", 2)},
+                          {"/sys/class/gpio/gpio480/edge", "none"}}));
+    EXPECT_EQ(init_I2C_BMC_Packet_Thread(nullptr, daemon_error_handler), 2);
+
+    set_I2C_BMC_Packet_Thread_Stop();
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+    BMC::Packet ping;
+    BMC::Packet response;
+    make_ping(&ping, BMC::NODE_ID::NAREL_1, false);
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 1);
+
+    // Started again: the line is exported already and is left as it is.
+    start();
+    EXPECT_EQ(board_->gpio_writes().size(), 4u);
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0);
+    EXPECT_TRUE(board_->wait_received(1, 2000ms));
+}
+
+TEST_F(LinkTest, StartWithoutTheBoardEndsTheWorkerAndReportsIt)
+{
+    // Nothing is mounted: neither the GPIO tree nor the I2C device exist.
+    capture();
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(init_I2C_BMC_Packet_Thread(nullptr, daemon_error_handler), 3);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+    EXPECT_EQ(captured(), "[ERROR] init_GPIO: open() error[ERROR] I2C_BMC_Packet_Thread: epoll_ctl() error\n");
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+}
+
+// --- transmission ------------------------------------------------------------
+
+TEST_F(LinkTest, PacketsAreWrittenByteExactOnePerTransaction)
+{
+    start();
+    BMC::Packet ping;
+    make_ping(&ping, BMC::NODE_ID::NAREL_5, false);
+    BMC::Packet text;
+    const char os[] = "Debian 12 ok";  // 12 characters
+    BMC::init_Packet(&text, BMC::NODE_ID::NAREL_5, false, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::DESCRIPTION,
+                     BMC::SUBADDRESS_DESCRIPTION_OS, BMC::DATA_TYPE::STRING, os, 13);
+    Bytes data(250);
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<uint8_t>(i * 7);
+    }
+    BMC::Packet longest;
+    BMC::init_Packet(&longest, BMC::NODE_ID::NAREL_5, true, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::STATUS, 6,
+                     BMC::DATA_TYPE::UINT8, data.data(), 250);
+
+    BMC::Packet response;
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0);
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(text, &response), 0);
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(longest, &response), 0);
+    EXPECT_EQ(response.packet_length, 0);  // nothing asked for, nothing filled
+    ASSERT_TRUE(board_->wait_received(3, 2000ms));
+
+    Bytes text_frame = {18, 0x05, 0x55, 0, 5};
+    text_frame.insert(text_frame.end(), os, os + 13);
+    Bytes longest_frame = {255, 0x85, 0x05, 5, 6};
+    longest_frame.insert(longest_frame.end(), data.begin(), data.end());
+    EXPECT_EQ(received(), (std::vector<Bytes>{{3, 0x05, 0x01}, text_frame, longest_frame}));
+    std::vector<size_t> write_lengths;
+    for (const auto& t : board_->transactions()) {
+        EXPECT_EQ(t.address, vboard::bmc_address);
+        if (t.kind == vboard::TransactionKind::WRITE) {
+            write_lengths.push_back(t.length);
+        }
+    }
+    EXPECT_EQ(write_lengths, (std::vector<size_t>{3, 18, 255}));
+}
+
+TEST_F(LinkTest, NullResponseIsRefusedAndNothingIsSent)
+{
+    start();
+    BMC::Packet ping;
+    make_ping(&ping, BMC::NODE_ID::NAREL_1, false);
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(ping, nullptr), 2);
+    usleep(100 * 1000);
+    EXPECT_TRUE(board_->received_frames().empty());
+}
+
+TEST_F(LinkTest, PendingFramesOfTheBmcAreReadBeforeAnythingIsWritten)
+{
+    mount();
+    for (int i = 0; i < 3; ++i) {
+        board_->queue_bmc_frame({3, 0x00, 0x01});
+    }
+    start();
+    BMC::Packet ping;
+    BMC::Packet response;
+    make_ping(&ping, BMC::NODE_ID::NAREL_2, false);
+    ASSERT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0);
+    ASSERT_TRUE(board_->wait_received(1, 2000ms));
+    std::vector<std::pair<vboard::TransactionKind, size_t>> seen;
+    for (const auto& t : board_->transactions()) {
+        seen.emplace_back(t.kind, t.length);
+    }
+    const auto R = vboard::TransactionKind::READ;
+    EXPECT_EQ(seen, (std::vector<std::pair<vboard::TransactionKind, size_t>>{
+                        {R, 256}, {R, 256}, {R, 256}, {vboard::TransactionKind::WRITE, 3}}));
+}
+
+// --- responses ---------------------------------------------------------------
+
+TEST_F(LinkTest, GoodWriteAnswersWithPingResponse)
+{
+    start();
+    BMC::Packet request;
+    make_ping(&request, BMC::NODE_ID::NAREL_9, true);
+    BMC::Packet response;
+    BMC::init_Packet(&response, BMC::NODE_ID::NAREL_1, false, BMC::PACKET_TYPE::WRITE, false,
+                     BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, "old data", 9);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+    EXPECT_EQ(header_of(response), (Bytes{3, 0x00, 0x02}));
+    EXPECT_EQ(response.data, nullptr);
+    EXPECT_EQ(received(), (std::vector<Bytes>{{3, 0x09, 0x81}}));
+    EXPECT_EQ(error_calls, 0);
+}
+
+TEST_F(LinkTest, FailedWriteReachesTheCallbackAndTheRequesterGetsAnError)
+{
+    start();
+    board_->fail_next_writes(2);
+    capture();
+    BMC::Packet request;
+    make_ping(&request, BMC::NODE_ID::NAREL_2, true);
+    BMC::Packet response;
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
+    EXPECT_EQ(header_of(response), (Bytes{5, 0x00, 0x00, 0, 0}));
+    EXPECT_EQ(error_calls, 2);  // after the write and again after the response was built
+    EXPECT_EQ(last_error_code, 1);
+
+    make_ping(&request, BMC::NODE_ID::NAREL_2, false);
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
+    EXPECT_TRUE(wait_until([] { return error_calls == 3; }));
+    set_I2C_BMC_Packet_Thread_Stop();
+    const std::string failure = "[ERROR] set_I2C_Packet_Write: packet write failed, -1, Remote I/O error\n";
+    const std::string callback = "[ERROR] BMC_Packet_Receive_Error_Handler: \n";
+    EXPECT_EQ(captured(), failure + callback + callback + failure + callback);
+    EXPECT_TRUE(board_->received_frames().empty());  // dropped, never retried
+}
+
+TEST_F(LinkTest, UnansweredRequestGivesUpAtTheWholeSecondPlusThree)
+{
+    start();
+    // The BMC keeps the line low past the deadline: the link reads its
+    // frames, one per pass, and writes nothing meanwhile.
+    for (int i = 0; i < 250; ++i) {
+        board_->queue_bmc_frame({3, 0x00, 0x01});
+    }
+    // Ask at x.9 s: the deadline is x + 3, 2.1 s later, not 3 s.
+    const double now = wall_now();
+    usleep(static_cast<useconds_t>((std::floor(now) + 1.9 - now) * 1e6));
+    const double asked = wall_now();
+    BMC::Packet request;
+    make_ping(&request, BMC::NODE_ID::NAREL_7, true);
+    BMC::Packet response;
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
+    const double returned = wall_now();
+    EXPECT_NEAR(returned, std::floor(asked) + 3.0, 0.15) << "asked at " << std::fixed << asked;
+    EXPECT_EQ(header_of(response), (Bytes{5, 0x07, 0x00, 0, 0}));
+    EXPECT_TRUE(board_->received_frames().empty());
+}
+
+TEST_F(LinkTest, LateResponseIsHandedToTheNextRequesterAtOnce)
+{
+    start();
+    board_->set_stall(3000ms);
+    BMC::Packet request;
+    make_ping(&request, BMC::NODE_ID::NAREL_3, true);
+    BMC::Packet response;
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
+    EXPECT_EQ(header_of(response), (Bytes{5, 0x03, 0x00, 0, 0}));
+
+    ASSERT_TRUE(board_->wait_received(1, 2000ms));
+    board_->set_stall(0ms);
+    usleep(100 * 1000);  // the worker queues the late response after its write returns
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 300ms);
+    EXPECT_EQ(header_of(response), (Bytes{3, 0x00, 0x02}));
+}
+
+// --- the transmit queue ------------------------------------------------------
+
+TEST_F(LinkTest, FullTransmitQueueRefusesTheCopyAtOnce)
+{
+    start();
+    board_->set_stall(1000ms);
+    BMC::Packet ping;
+    BMC::Packet response;
+    make_ping(&ping, BMC::NODE_ID::NAREL_4, false);
+    ASSERT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0);
+    usleep(200 * 1000);  // the worker has taken it and waits on the bus
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0) << i;
+    }
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 3);
+
+    BMC::Packet asking;
+    make_ping(&asking, BMC::NODE_ID::NAREL_6, true);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(asking, &response), 3);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 100ms);
+    EXPECT_EQ(header_of(response), (Bytes{5, 0x06, 0x00, 0, 0}));
+
+    // Stopping frees what is still queued; nothing more is sent.
+    set_I2C_BMC_Packet_Thread_Stop();
+    EXPECT_EQ(board_->received_frames().size(), 1u);
+}
+
+TEST_F(LinkTest, ConcurrentRequestersAllGetTheirResponses)
+{
+    start();
+    std::atomic<int> answered{0};
+    std::vector<std::thread> requesters;
+    for (int t = 0; t < 3; ++t) {
+        requesters.emplace_back([&answered, t] {
+            for (int i = 0; i < 10; ++i) {
+                BMC::Packet request;
+                make_ping(&request, static_cast<BMC::NODE_ID>(t + 1), true);
+                BMC::Packet response;
+                if (set_I2C_BMC_Packet_Request(request, &response) == 0 &&
+                    header_of(response) == Bytes{3, 0x00, 0x02}) {
+                    ++answered;
+                }
+            }
+        });
+    }
+    for (int i = 0; i < 10; ++i) {
+        board_->queue_bmc_frame({3, 0x00, 0x01});  // the BMC keeps talking meanwhile
+        usleep(30 * 1000);
+    }
+    for (auto& r : requesters) {
+        r.join();
+    }
+    EXPECT_EQ(answered, 30);
+    EXPECT_TRUE(board_->wait_delivered(2000ms));
+    EXPECT_EQ(board_->received_frames().size(), 30u);
+}
+
+}  // namespace
+}  // namespace link_test
