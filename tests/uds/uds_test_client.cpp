@@ -91,6 +91,8 @@ int error_Handler(BMC::Packet* response, uint8_t code) {
 }
 
 void Server_Test::SetUp() {
+  error_handler_calls = 0;
+  error_handler_last_code = -1;
   signal(SIGPIPE, SIG_IGN);
   fflush(stdout);
   testing::internal::CaptureStdout();
