@@ -20,12 +20,9 @@
 #include "BMC_data_protocol_read_write.h"
 #include "UDS_BMC_packet_thread.h"
 #include "packet_text.h"
+#include "program_signals.h"
 
 namespace {
-
-volatile sig_atomic_t stop_requested = 0;
-
-void set_Stop_Request(int) { stop_requested = 1; }
 
 void print_Usage() {
   fprintf(stderr,
@@ -113,7 +110,7 @@ double get_Now() {
 // 0 normal end; 1 the connection broke.
 int set_Receive_Loop(int fd, double seconds) {
   double deadline = get_Now() + seconds;
-  while (!stop_requested) {
+  while (!program_stop_requested) {
     int wait_ms = -1;
     if (seconds > 0) {
       double left = deadline - get_Now();
@@ -155,13 +152,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  setvbuf(stdout, nullptr, _IOLBF, 0);
-  signal(SIGPIPE, SIG_IGN);
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = set_Stop_Request;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  set_Program_Signals();
 
   const char* path = argv[argc - 1];
   int fd = get_Connection(path);

@@ -16,12 +16,9 @@
 #include "UDS_BMC_packet_thread.h"
 #include "example_handler.h"
 #include "packet_text.h"
+#include "program_signals.h"
 
 namespace {
-
-volatile sig_atomic_t stop_requested = 0;
-
-void set_Stop_Request(int) { stop_requested = 1; }
 
 void print_Usage() {
   fprintf(stderr,
@@ -33,7 +30,7 @@ void print_Usage() {
 // Sleeps up to seconds, waking early when a stop was requested.
 void set_Idle(double seconds) {
   const long step_ns = 50 * 1000 * 1000;
-  for (double left = seconds; left > 0 && !stop_requested; left -= 0.05) {
+  for (double left = seconds; left > 0 && !program_stop_requested; left -= 0.05) {
     timespec step{0, step_ns};
     nanosleep(&step, nullptr);
   }
@@ -61,14 +58,7 @@ int main(int argc, char** argv) {
   }
   const char* path = argv[optind];
 
-  setvbuf(stdout, nullptr, _IOLBF, 0);
-  setvbuf(stderr, nullptr, _IOLBF, 0);
-  signal(SIGPIPE, SIG_IGN);  // a vanished client must fail a write, not end the program
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = set_Stop_Request;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  set_Program_Signals();
 
   if (init_UDS_BMC_Packet_Thread(example_handler::set_Response, nullptr, path) != 0) {
     fprintf(stderr, "ruvo-packet-server: cannot serve on %s\n", path);
@@ -76,9 +66,9 @@ int main(int argc, char** argv) {
   }
   printf("ruvo-packet-server: serving on %s\n", path);
 
-  for (unsigned int sequence = 1; !stop_requested; sequence++) {
+  for (unsigned int sequence = 1; !program_stop_requested; sequence++) {
     set_Idle(interval > 0 ? interval : 1.0);
-    if (stop_requested || interval <= 0) continue;
+    if (program_stop_requested || interval <= 0) continue;
     BMC::Packet packet;
     example_handler::set_Broadcast(&packet, static_cast<BMC::NODE_ID>(node), sequence);
     set_UDS_BMC_Broadcast_Packet(packet);

@@ -39,13 +39,18 @@ std::string data_Text(const Packet& packet) {
   return packet.data ? std::string(reinterpret_cast<const char*>(packet.data)) : std::string();
 }
 
-// Sends a request that asks for a response and checks the echo.
-void expect_Round_Trip(Client& client, uint8_t subaddress, const char* text) {
+// Sends a WRITE that asks for a response and reads the next packet.
+void get_Exchange(Client& client, uint8_t subaddress, const char* text, Packet* response) {
   Packet request;
   set_Request(&request, PACKET_TYPE::WRITE, true, subaddress, text);
   ASSERT_TRUE(client.send(request));
+  ASSERT_EQ(client.receive(response), 0);
+}
+
+// Sends a request that asks for a response and checks the echo.
+void expect_Round_Trip(Client& client, uint8_t subaddress, const char* text) {
   Packet response;
-  ASSERT_EQ(client.receive(&response), 0);
+  ASSERT_NO_FATAL_FAILURE(get_Exchange(client, subaddress, text, &response));
   EXPECT_EQ(get_Packet_Type(response), PACKET_TYPE::WRITE_RESPONSE);
   EXPECT_EQ(get_Packet_Subaddress(response), subaddress);
   EXPECT_FALSE(get_Packet_Broadcast(response));
@@ -206,12 +211,8 @@ TEST_F(Server_Test, Request_WithoutResponseFlagGetsNoReply) {
 TEST_F(Server_Test, Request_FailedHandlerWithErrorHandlerAnswersThenCloses) {
   ASSERT_EQ(start(true), 0);
   Client client(socket_Path());
-  Packet request;
-  set_Request(&request, PACKET_TYPE::WRITE, true, failing_subaddress, "fail");
-  ASSERT_TRUE(client.send(request));
-
   Packet response;
-  ASSERT_EQ(client.receive(&response), 0);
+  ASSERT_NO_FATAL_FAILURE(get_Exchange(client, failing_subaddress, "fail", &response));
   EXPECT_EQ(get_Packet_Subaddress(response), error_handler_subaddress);
   EXPECT_EQ(data_Text(response), "fail");
   EXPECT_TRUE(client.closed_By_Server());
@@ -223,11 +224,8 @@ TEST_F(Server_Test, Request_FailedHandlerWithErrorHandlerAnswersThenCloses) {
 TEST_F(Server_Test, Request_FailedHandlerWithoutErrorHandlerLogsAndKeepsConnection) {
   ASSERT_EQ(start(false), 0);
   Client client(socket_Path());
-  Packet request;
-  set_Request(&request, PACKET_TYPE::WRITE, true, failing_subaddress, "fail");
-  ASSERT_TRUE(client.send(request));
   Packet response;
-  ASSERT_EQ(client.receive(&response), 0);
+  ASSERT_NO_FATAL_FAILURE(get_Exchange(client, failing_subaddress, "fail", &response));
   EXPECT_EQ(get_Packet_Subaddress(response), failing_subaddress);
 
   expect_Round_Trip(client, 9, "still open");
