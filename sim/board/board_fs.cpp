@@ -82,6 +82,7 @@ int dev_open(const char* path, struct fuse_file_info* fi)
     if (std::strcmp(path, "/i2c-0") == 0) {
         fi->direct_io = 1;
         fi->fh = model().i2c_open();
+        model().handle_opened();
         return 0;
     }
     if (std::strcmp(path, "/mem") == 0 && model().has_eeprom()) {
@@ -89,6 +90,7 @@ int dev_open(const char* path, struct fuse_file_info* fi)
             return -EACCES;
         }
         fi->keep_cache = 0;  // a new open sees the window as it is now
+        model().handle_opened();
         return 0;
     }
     return -ENOENT;
@@ -99,6 +101,21 @@ int dev_release(const char* path, struct fuse_file_info* fi)
     if (std::strcmp(path, "/i2c-0") == 0) {
         model().i2c_close(fi->fh);
     }
+    model().handle_released();
+    return 0;
+}
+
+// Counted so that unmounting can wait until the kernel has released every
+// handle closed before (releases arrive after close(2) returns).
+int counted_open(const char*, struct fuse_file_info*)
+{
+    model().handle_opened();
+    return 0;
+}
+
+int counted_release(const char*, struct fuse_file_info*)
+{
+    model().handle_released();
     return 0;
 }
 
@@ -212,6 +229,7 @@ int sys_open(const char* path, struct fuse_file_info* fi)
         return -EACCES;
     }
     fi->direct_io = 1;
+    model().handle_opened();
     return 0;
 }
 
@@ -259,6 +277,8 @@ struct fuse_operations make_dev_operations()
     ops.ioctl = dev_ioctl;
     ops.truncate = dev_truncate;
     ops.poll = any_poll;
+    ops.opendir = counted_open;
+    ops.releasedir = counted_release;
     return ops;
 }
 
@@ -273,6 +293,9 @@ struct fuse_operations make_sys_operations()
     ops.write = sys_write;
     ops.truncate = sys_truncate;
     ops.poll = any_poll;
+    ops.release = counted_release;
+    ops.opendir = counted_open;
+    ops.releasedir = counted_release;
     return ops;
 }
 

@@ -173,6 +173,27 @@ void BoardModel::set_serial(const std::string& text)
     set_eeprom_bytes(serial_record_offset, record);
 }
 
+// --- open handles ---
+
+void BoardModel::handle_opened()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++open_handles_;
+}
+
+void BoardModel::handle_released()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    --open_handles_;
+    changed_.notify_all();
+}
+
+bool BoardModel::wait_all_released(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return open_handles_ == 0; });
+}
+
 // --- control ---
 
 void BoardModel::queue_bmc_frame(const Bytes& frame)

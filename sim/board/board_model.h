@@ -54,6 +54,12 @@ public:
     int sys_read(const std::string& path, std::string* content);
     int sys_write(const std::string& path, const char* bytes, size_t length);
 
+    // --- open files and folders of both mounts, so that unmounting can wait
+    // for the releases the kernel sends after close(2) ---
+    void handle_opened();
+    void handle_released();
+    bool wait_all_released(std::chrono::milliseconds timeout);
+
     // --- control ---
     void queue_bmc_frame(const Bytes& frame);
     size_t pending_frames();
@@ -102,6 +108,7 @@ private:
 
     std::map<uint64_t, uint8_t> slaves_;  // open handles of dev/i2c-0 and their slave address
     uint64_t next_handle_ = 1;
+    size_t open_handles_ = 0;
 
     bool bmc_present_;
     std::deque<Bytes> pending_;

@@ -20,6 +20,16 @@ public:
     {
     }
 
+    ~Impl()
+    {
+        // Files closed just before are released by the kernel a moment later;
+        // serve those releases before the mounts go. Files still open then
+        // fail from the unmount on.
+        model.wait_all_released(release_wait);
+    }
+
+    static constexpr std::chrono::milliseconds release_wait{500};
+
     static std::string absolute(const std::string& path)
     {
         if (path.empty() || !make_folders(path)) {

@@ -128,27 +128,29 @@ TEST(BmcSim, CommandsQueueFramesAndNodeFramesArePrinted)
 
     sim.send("hostname node-7");
     EXPECT_NE(sim.expect("ok queued").find("sub=SUBADDRESS_NETWORK_CONFIG_HOSTNAME data=\"node-7\""), std::string::npos);
-    I2cFile bus(vboard::bmc_address);
-    vboard::Bytes expected = vboard::network_hostname_frame("node-7");
-    expected.resize(256, 0);
-    EXPECT_EQ(bus.read_frame(256), expected);
+    {
+        I2cFile bus(vboard::bmc_address);
+        vboard::Bytes expected = vboard::network_hostname_frame("node-7");
+        expected.resize(256, 0);
+        EXPECT_EQ(bus.read_frame(256), expected);
 
-    sim.send("wait delivered 1000");
-    EXPECT_EQ(sim.expect("ok"), "ok wait delivered 1000");
-    sim.send("apply");
-    sim.send("wait delivered 50");
-    EXPECT_EQ(sim.expect("error"), "error timed out: wait delivered 50");
-    ASSERT_EQ(bus.write_frame({3, 0x01, 0x01}), 0);
-    sim.send("wait frames 1");
-    EXPECT_EQ(sim.expect("frame"), "frame len=3 node=1 bcast=0 type=PING resp=0 dtype=UINT8 raw=030101");
-    EXPECT_EQ(sim.expect("ok"), "ok wait frames 1");
+        sim.send("wait delivered 1000");
+        EXPECT_EQ(sim.expect("ok"), "ok wait delivered 1000");
+        sim.send("apply");
+        sim.send("wait delivered 50");
+        EXPECT_EQ(sim.expect("error"), "error timed out: wait delivered 50");
+        ASSERT_EQ(bus.write_frame({3, 0x01, 0x01}), 0);
+        sim.send("wait frames 1");
+        EXPECT_EQ(sim.expect("frame"), "frame len=3 node=1 bcast=0 type=PING resp=0 dtype=UINT8 raw=030101");
+        EXPECT_EQ(sim.expect("ok"), "ok wait frames 1");
 
-    sim.send("temp 50");
-    EXPECT_EQ(sim.expect("ok"), "ok temp 50000");
-    EXPECT_EQ(read_text(sysroot() + "/sys/class/hwmon/hwmon1/temp2_input"), "50000\n");
-    sim.send("fail 1");
-    EXPECT_EQ(sim.expect("ok"), "ok fail 1");
-    EXPECT_EQ(bus.write_frame({3, 0x01, 0x01}), EREMOTEIO);
+        sim.send("temp 50");
+        EXPECT_EQ(sim.expect("ok"), "ok temp 50000");
+        EXPECT_EQ(read_text(sysroot() + "/sys/class/hwmon/hwmon1/temp2_input"), "50000\n");
+        sim.send("fail 1");
+        EXPECT_EQ(sim.expect("ok"), "ok fail 1");
+        EXPECT_EQ(bus.write_frame({3, 0x01, 0x01}), EREMOTEIO);
+    }  // closed before the board goes
     sim.send("nonsense");
     EXPECT_EQ(sim.expect("error").substr(0, 23), "error unknown command '");
 

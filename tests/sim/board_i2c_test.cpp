@@ -214,3 +214,22 @@ TEST_F(I2cFaults, StalledBmcDoesNotHoldUpOtherFiles)
 }
 
 }  // namespace
+
+namespace {
+
+using BoardLifetime = sim_test::BoardTest;
+
+TEST_F(BoardLifetime, UnmountsWithAFileStillOpen)
+{
+    sim_test::I2cFile bus(vboard::bmc_address);
+    ASSERT_EQ(bus.write_frame(pattern(3)), 0);
+    const auto start = std::chrono::steady_clock::now();
+    board_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(bus.write_frame(pattern(3)), ENOTCONN);
+    EXPECT_NE(access((sim_test::sysroot() + "/dev/i2c-0").c_str(), F_OK), 0);
+    mount();  // the next board mounts at the same place
+    EXPECT_EQ(sim_test::I2cFile(vboard::bmc_address).write_frame(pattern(3)), 0);
+}
+
+}  // namespace
