@@ -141,13 +141,16 @@ void BM_Socketpair_Round_Trip(benchmark::State& state) {
 BENCHMARK(BM_Server_Round_Trip)->Arg(5)->Arg(255)->UseRealTime();
 BENCHMARK(BM_Socketpair_Round_Trip)->Arg(5)->Arg(255)->UseRealTime();
 
-// Console output as usual, keeping the real time per iteration of each run.
+// Console output as usual, keeping the real time per round trip of each
+// benchmark (the median when repeated).
 class Ratio_Reporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions the median (reported after the single runs) wins.
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (run.error_occurred) continue;
+      if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median") {
+        times_[run.run_name.str()] = run.GetAdjustedRealTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);

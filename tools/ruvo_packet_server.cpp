@@ -5,6 +5,7 @@
 // every other request, broadcasts an information packet every few seconds,
 // and stops cleanly on SIGINT or SIGTERM.
 #include <getopt.h>
+#include <pthread.h>
 #include <signal.h>
 #include <time.h>
 
@@ -60,7 +61,16 @@ int main(int argc, char** argv) {
 
   set_Program_Signals();
 
-  if (init_UDS_BMC_Packet_Thread(example_handler::set_Response, nullptr, path) != 0) {
+  // The server thread inherits a mask that keeps the stop signals for main:
+  // a signal caught on that thread would break its wait (a logged error).
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  int started = init_UDS_BMC_Packet_Thread(example_handler::set_Response, nullptr, path);
+  pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
+  if (started != 0) {
     fprintf(stderr, "ruvo-packet-server: cannot serve on %s\n", path);
     return 1;
   }

@@ -9,7 +9,11 @@
 // Calling order: init_UDS_BMC_Packet_Thread, then from any thread any number
 // of set_UDS_BMC_Broadcast_Packet / get_UDS_BMC_Packet_Thread_Start_Flag,
 // then set_UDS_BMC_Packet_Thread_Stop; the server may be started again after
-// a stop. Start and stop are meant for one controlling thread.
+// a stop. Start and stop are meant for one controlling thread, never for a
+// handler (the stop joins the server thread). A signal caught on the server
+// thread interrupts its wait, which is logged as an epoll_wait() error: host
+// programs that catch signals block them before the start (the thread
+// inherits the mask).
 //
 // Failures are logged on standard output with printf. A client that vanishes
 // makes the server's write fail with EPIPE only when the host program ignores

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -193,6 +194,33 @@ TEST_F(Server_Test, Stop_ClosesEverythingAndStartServesAgain) {
   Client again(socket_Path());
   expect_Round_Trip(again, 6, "after restart");
   EXPECT_EQ(stop_And_Log(), "");
+}
+
+void set_Nothing(int) {}
+
+TEST_F(Server_Test, Loop_FailedWaitIsLoggedAndServingGoesOn) {
+  struct sigaction action {};
+  action.sa_handler = set_Nothing;  // no SA_RESTART: the wait fails with EINTR
+  sigaction(SIGUSR1, &action, nullptr);
+  ASSERT_EQ(start(), 0);  // the server thread inherits SIGUSR1 unblocked
+  sigset_t usr1;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &usr1, nullptr);  // so only the server thread can take it
+  // The idle thread sits in its wait nearly all the time; a signal that
+  // lands between two waits interrupts nothing.
+  for (int i = 0; i < 10; i++) {
+    kill(getpid(), SIGUSR1);
+    usleep(5000);
+  }
+
+  Client client(socket_Path());
+  expect_Round_Trip(client, 13, "after the signal");
+  std::string log = stop_And_Log();
+  int failed_waits = count_Of(log, thread_Line("epoll_wait() error"));
+  EXPECT_GE(failed_waits, 1);
+  EXPECT_EQ(count_Of(log, "\n"), failed_waits);
+  pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
 }
 
 // ---- requests ----
