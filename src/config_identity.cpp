@@ -146,40 +146,32 @@ const char* const report_file_pattern = "nodekeeper-report-XXXXXX";
 // The consumer of a report may run as another user; the contents are not
 // secret.
 constexpr mode_t report_file_mode = 0644;
-constexpr int node_count = 32;
-constexpr int psu_count = 2;
 
 // Name of the last report file; valid until the next create_Tempfile().
 std::string report_file_name;
 
-const char* get_Node_Status_Text(uint8_t status)
-{
-    switch (status) {
-    case BMC::SUBADDRESS_POWER_STATUS_NAREL_NOT_INSERTED:
-        return "Unmounted";
-    case BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_OFF:
-        return "Mounted";
-    case BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON:
-    case BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON_READY:
-        return "Active";
-    default:
-        return nullptr;
-    }
-}
+// Report texts indexed by BMC::_SUBADDRESS_POWER_STATUS and
+// BMC::_SUBADDRESS_PSU_STATUS values; other values give no line.
+const char* const node_status_text[] = {"Unmounted", "Mounted", "Active", "Active"};
+static_assert(BMC::SUBADDRESS_POWER_STATUS_NAREL_NOT_INSERTED == 0 &&
+                  BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_OFF == 1 &&
+                  BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON == 2 &&
+                  BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON_READY == 3,
+              "node_status_text follows the power states");
+const char* const psu_status_text[] = {"NOT INSERTED", "ERROR", "POWER OFF", "POWER ON"};
+static_assert(BMC::SUBADDRESS_PSU_STATUS_NOT_INSERTED == 0 && BMC::SUBADDRESS_PSU_STATUS_ERROR == 1 &&
+                  BMC::SUBADDRESS_PSU_STATUS_POWER_OFF == 2 && BMC::SUBADDRESS_PSU_STATUS_POWER_ON == 3,
+              "psu_status_text follows the supply states");
 
-const char* get_PSU_Status_Text(uint8_t status)
+// One "<key><n>=<text>\n" line per unit n (1-based) whose status has a
+// text in the table.
+template <size_t T, size_t U>
+void set_Report_Status_Lines(FILE* out, const char* key, const char* const (&table)[T], const uint8_t (&status)[U])
 {
-    switch (status) {
-    case BMC::SUBADDRESS_PSU_STATUS_NOT_INSERTED:
-        return "NOT INSERTED";
-    case BMC::SUBADDRESS_PSU_STATUS_ERROR:
-        return "ERROR";
-    case BMC::SUBADDRESS_PSU_STATUS_POWER_OFF:
-        return "POWER OFF";
-    case BMC::SUBADDRESS_PSU_STATUS_POWER_ON:
-        return "POWER ON";
-    default:
-        return nullptr;
+    for (size_t n = 1; n <= U; ++n) {
+        if (status[n - 1] < T) {
+            fprintf(out, "%s%zu=%s\n", key, n, table[status[n - 1]]);
+        }
     }
 }
 
@@ -200,12 +192,7 @@ void set_Info_Report(FILE* out, const Info_mail_data& data)
     set_Report_Text(out, "LOC", data.location);
     set_Report_Text(out, "EMAIL", data.email);
     set_Report_Text(out, "TEMP", data.temperature);
-    for (int n = 1; n <= node_count; ++n) {
-        const char* state = get_Node_Status_Text(data.narel_status[n - 1]);
-        if (state != nullptr) {
-            fprintf(out, "NODE%d=%s\n", n, state);
-        }
-    }
+    set_Report_Status_Lines(out, "NODE", node_status_text, data.narel_status);
     fprintf(out, "UNMOUNTED=%d\nMOUNTED=%d\nACTIVE=%d\n", data.umount, data.mount, data.active);
 }
 
@@ -214,12 +201,7 @@ void set_PSU_Report(FILE* out, const PSU_mail_data& data)
     set_Report_Text(out, "INFO", data.information);
     set_Report_Text(out, "LOC", data.location);
     set_Report_Text(out, "IPADDR", data.ipaddr);
-    for (int n = 1; n <= psu_count; ++n) {
-        const char* state = get_PSU_Status_Text(data.psu_status[n - 1]);
-        if (state != nullptr) {
-            fprintf(out, "PSU%d=%s\n", n, state);
-        }
-    }
+    set_Report_Status_Lines(out, "PSU", psu_status_text, data.psu_status);
 }
 
 // Creates a new, empty report file under a unique name in the system's
