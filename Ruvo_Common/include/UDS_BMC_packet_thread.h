@@ -13,7 +13,8 @@
 // handler (the stop joins the server thread). A signal caught on the server
 // thread interrupts its wait, which is logged as an epoll_wait() error: host
 // programs that catch signals block them before the start (the thread
-// inherits the mask).
+// inherits the mask). Stop the server before the program ends: the
+// broadcast queue is a static object destroyed at exit.
 //
 // Failures are logged on standard output with printf. A client that vanishes
 // makes the server's write fail with EPIPE only when the host program ignores

@@ -5,7 +5,6 @@
 // broadcast_queue with it, under broadcast_queue_mutex.
 #include "UDS_BMC_packet_thread.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <stddef.h>
 #include <sys/epoll.h>
