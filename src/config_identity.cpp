@@ -39,16 +39,18 @@ const char* const not_available = "N/A";
 // no length parameter).
 constexpr unsigned int caller_text_length = 100;
 
-// Copies text into buffer, cut to buffer_length - 1 characters and always
-// terminated; returns the length placed.
+// Copies text and its NUL into buffer, cut to buffer_length - 1 characters
+// and always terminated; nothing behind the NUL is written (a caller may
+// pass a buffer of just the text's size). Returns the length placed.
 unsigned int set_Text_Copy(char* buffer, unsigned int buffer_length, const char* text)
 {
     if (buffer == nullptr || buffer_length == 0) {
         return 0;
     }
-    strncpy(buffer, text, buffer_length);
-    buffer[buffer_length - 1] = '\0';
-    return static_cast<unsigned int>(strlen(buffer));
+    const size_t length = strnlen(text, buffer_length - 1);
+    memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    return static_cast<unsigned int>(length);
 }
 
 // Read-only private mapping of the EEPROM window; unmapped and closed when

@@ -27,9 +27,11 @@ TEST(FixedTexts, ProductNameAndVersion)
     memset(buffer, 'x', sizeof buffer);
     EXPECT_EQ(get_Config_Product_Name(buffer), 11);
     EXPECT_STREQ(buffer, "Tovana Ruvo");
+    EXPECT_EQ(buffer[12], 'x');  // 12 bytes written: a 12-byte buffer suffices
     memset(buffer, 'x', sizeof buffer);
     EXPECT_EQ(get_Config_Version(buffer), 6);
     EXPECT_STREQ(buffer, "V1.0.5");
+    EXPECT_EQ(buffer[7], 'x');
 }
 
 // ----------------------------------------------------------------------------
