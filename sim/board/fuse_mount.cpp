@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace vboard {
@@ -18,11 +21,33 @@ namespace {
 
 // Two threads: a stalled BMC transaction must not hold up the other files.
 constexpr int serving_threads = 2;
+constexpr int error_pause_ms = 10;  // after an unexpected error of the FUSE device
 
-void clear_stale_mount(const std::string& mountpoint)
+// Whether a board is mounted at `mountpoint` (an absolute, canonical path).
+// Read from the mount table: touching the folder itself could wait for ever
+// on a board whose server hangs.
+bool board_mounted_at(const std::string& mountpoint)
 {
-    struct stat st;
-    if (stat(mountpoint.c_str(), &st) != 0 && errno == ENOTCONN) {
+    std::ifstream table("/proc/self/mountinfo");
+    for (std::string line; std::getline(table, line);) {
+        // id parent major:minor root mount-point options... - type source options
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        fields >> id >> parent >> device >> root >> point;
+        const size_t dash = line.find(" - ");
+        if (point == mountpoint && dash != std::string::npos && line.compare(dash + 3, 12, "fuse.vboard ") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A board left by a crashed run (or one whose server hangs) is detached
+// before the new one mounts; boards are never stacked.
+void clear_old_mounts(const std::string& mountpoint)
+{
+    constexpr int max_stacked = 8;
+    for (int i = 0; i < max_stacked && board_mounted_at(mountpoint); ++i) {
         umount2(mountpoint.c_str(), MNT_DETACH);
     }
 }
@@ -45,7 +70,7 @@ bool make_folders(const std::string& path)
 FuseMount::FuseMount(const std::string& mountpoint, const fuse_operations& operations, void* user_data)
     : mountpoint_(mountpoint)
 {
-    clear_stale_mount(mountpoint_);
+    clear_old_mounts(mountpoint_);
     if (!make_folders(mountpoint_)) {
         throw std::runtime_error("cannot create " + mountpoint_ + ": " + std::strerror(errno));
     }
@@ -105,11 +130,17 @@ void FuseMount::serve()
         }
         // The device is non-blocking: another thread may have taken the request.
         const int received = fuse_session_receive_buf(session, &buffer);
-        if (received == -EAGAIN || received == -EINTR) {
-            continue;
+        if (received == 0) {
+            break;  // unmounted, or the session was ended
         }
-        if (received <= 0) {
-            break;
+        if (received < 0) {
+            // A server that stops serving leaves its own process waiting for
+            // ever on the board: go on, unless told to stop.
+            if (received != -EAGAIN && received != -EINTR) {
+                std::fprintf(stderr, "vboard: reading %s: %s\n", mountpoint_.c_str(), std::strerror(-received));
+                poll(&fds[1], 1, error_pause_ms);
+            }
+            continue;
         }
         fuse_session_process_buf(session, &buffer);
     }

@@ -3,8 +3,8 @@
 //
 // The threads poll the FUSE device together with a wake-up pipe, so the
 // destructor can stop them at once; then it unmounts (lazily, as root does)
-// and frees the session. A mount left by a crashed run (ENOTCONN) is cleared
-// before mounting.
+// and frees the session. A board still mounted at the mount point (left by
+// a crashed run, or served by a hanging one) is detached before mounting.
 #pragma once
 
 #define FUSE_USE_VERSION 35

@@ -110,7 +110,8 @@ struct GpioWrite {
 
 class VirtualBoard {
 public:
-    // Mounts the board; clears a stale mount left by a crashed run first.
+    // Mounts the board; first detaches a board still mounted at the same
+    // place (left by a crashed or hanging run).
     // Throws std::runtime_error when it cannot mount.
     explicit VirtualBoard(const BoardOptions& options);
     // Serves the releases of files closed just before (up to 0.5 s), then

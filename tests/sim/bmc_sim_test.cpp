@@ -197,6 +197,30 @@ TEST(BmcSim, StopSignalUnmounts)
     }
 }
 
+TEST(BmcSim, BoardOfAHangingOrCrashedRunIsReplaced)
+{
+    vboard::BoardOptions options;
+    options.prefix = sysroot();
+    BmcSim hanging({});
+    ASSERT_EQ(hanging.expect("ready"), "ready");
+    kill(hanging.pid(), SIGSTOP);  // mounted, but nobody serves it any more
+    {
+        vboard::VirtualBoard board(options);
+        EXPECT_EQ(I2cFile(vboard::bmc_address).write_frame({3, 0, 1}), 0);
+        EXPECT_EQ(board.received_frames().size(), 1u);
+    }
+    kill(hanging.pid(), SIGCONT);
+    kill(hanging.pid(), SIGTERM);
+    EXPECT_EQ(hanging.wait_exit(), 0);
+
+    BmcSim crashed({});
+    ASSERT_EQ(crashed.expect("ready"), "ready");
+    kill(crashed.pid(), SIGKILL);
+    EXPECT_EQ(crashed.wait_exit(), 128 + SIGKILL);
+    vboard::VirtualBoard board(options);
+    EXPECT_EQ(I2cFile(vboard::bmc_address).probe(), 0);
+}
+
 TEST(BmcSim, RefusesBadOptions)
 {
     BmcSim sim({"--sensor", "4e"});

@@ -1,0 +1,274 @@
+// The virtual board's control API for binaries that cannot serve FUSE
+// themselves (the target binaries of a cross build, run under user-mode
+// emulation): each call goes over a stream socket to a native vboard-server
+// process that owns the mounts (board_server.cpp). The code under test sees
+// the board only through the filesystem, as on the node.
+//
+// The constructor starts the server (path NODEKEEPER_BOARD_SERVER) with its
+// end of a socket pair as descriptor 3 and waits until the board is mounted;
+// the destructor closes the socket and waits for the server, which unmounts
+// before it exits. Calls are serialised: one at a time per board.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <stdexcept>
+
+#include "remote_protocol.h"
+#include "virtual_board.h"
+
+extern char** environ;
+
+namespace vboard {
+
+using remote::Op;
+using remote::Reader;
+using remote::Writer;
+
+class VirtualBoard::Impl {
+public:
+    explicit Impl(const BoardOptions& options)
+    {
+        int fds[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+            throw std::runtime_error("board client: socketpair failed");
+        }
+        fd_ = fds[0];
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);  // dup2 clears close-on-exec
+        char* const argv[] = {const_cast<char*>(NODEKEEPER_BOARD_SERVER), nullptr};
+        const int rc = posix_spawn(&pid_, NODEKEEPER_BOARD_SERVER, &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        if (rc != 0) {
+            close(fd_);
+            throw std::runtime_error(std::string("board client: cannot start ") + NODEKEEPER_BOARD_SERVER);
+        }
+        Writer w;
+        w.u8(static_cast<uint8_t>(Op::OPEN));
+        w.text(options.prefix);
+        w.u8(options.sensors_present);
+        w.u8(options.sensors_bound);
+        w.i64(options.temperature);
+        w.text(options.serial);
+        w.u8(options.eeprom);
+        w.u8(options.bmc_present);
+        w.u32(static_cast<uint32_t>(options.exported_gpios.size()));
+        for (const int line : options.exported_gpios) {
+            w.i64(line);
+        }
+        try {
+            std::vector<uint8_t> answer;
+            prefix = call(w, answer).text();
+        } catch (...) {
+            stop();
+            throw;
+        }
+    }
+
+    ~Impl() { stop(); }
+
+    // Sends the request and returns a reader over the results of the answer
+    // (kept in `answer`). Throws std::runtime_error when the server failed the
+    // call or is gone.
+    Reader call(const Writer& request, std::vector<uint8_t>& answer)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!remote::send_message(fd_, request.data()) || !remote::receive_message(fd_, answer)) {
+            throw std::runtime_error("board client: the board server is gone");
+        }
+        Reader in(answer);
+        if (in.u8() != 0) {
+            throw std::runtime_error("board server: " + in.text());
+        }
+        return in;
+    }
+
+    std::string prefix;
+
+private:
+    void stop()
+    {
+        close(fd_);
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+
+    int fd_ = -1;
+    pid_t pid_ = -1;
+    std::mutex mutex_;
+};
+
+namespace {
+
+Writer request(Op op)
+{
+    Writer w;
+    w.u8(static_cast<uint8_t>(op));
+    return w;
+}
+
+int64_t ms(std::chrono::milliseconds d) { return d.count(); }
+
+}  // namespace
+
+VirtualBoard::VirtualBoard(const BoardOptions& options) : impl_(std::make_unique<Impl>(options)) {}
+VirtualBoard::~VirtualBoard() = default;
+
+const std::string& VirtualBoard::prefix() const { return impl_->prefix; }
+
+void VirtualBoard::queue_bmc_frame(const Bytes& frame)
+{
+    Writer w = request(Op::QUEUE_BMC_FRAME);
+    w.bytes(frame);
+    std::vector<uint8_t> a;
+    impl_->call(w, a);
+}
+
+size_t VirtualBoard::pending_frames() const
+{
+    std::vector<uint8_t> a;
+    return impl_->call(request(Op::PENDING_FRAMES), a).u64();
+}
+
+bool VirtualBoard::attention_line_high() const { return pending_frames() == 0; }
+
+std::vector<ReceivedFrame> VirtualBoard::received_frames() const
+{
+    std::vector<uint8_t> a;
+    Reader in = impl_->call(request(Op::RECEIVED_FRAMES), a);
+    std::vector<ReceivedFrame> frames(in.u32());
+    for (auto& f : frames) {
+        f.raw = in.bytes();
+        f.decoded = decode_frame(f.raw);
+        f.time = in.time();
+    }
+    return frames;
+}
+
+bool VirtualBoard::wait_received(size_t count, std::chrono::milliseconds timeout) const
+{
+    Writer w = request(Op::WAIT_RECEIVED);
+    w.u64(count);
+    w.i64(ms(timeout));
+    std::vector<uint8_t> a;
+    return impl_->call(w, a).u8() != 0;
+}
+
+bool VirtualBoard::wait_delivered(std::chrono::milliseconds timeout) const
+{
+    Writer w = request(Op::WAIT_DELIVERED);
+    w.i64(ms(timeout));
+    std::vector<uint8_t> a;
+    return impl_->call(w, a).u8() != 0;
+}
+
+namespace {
+// A call without results.
+void send_call(VirtualBoard::Impl& impl, const Writer& w)
+{
+    std::vector<uint8_t> a;
+    impl.call(w, a);
+}
+}  // namespace
+
+void VirtualBoard::fail_next_writes(unsigned count)
+{
+    Writer w = request(Op::FAIL_NEXT_WRITES);
+    w.u32(count);
+    send_call(*impl_, w);
+}
+
+void VirtualBoard::set_stall(std::chrono::milliseconds delay)
+{
+    Writer w = request(Op::SET_STALL);
+    w.i64(ms(delay));
+    send_call(*impl_, w);
+}
+
+void VirtualBoard::set_bmc_present(bool present)
+{
+    Writer w = request(Op::SET_BMC_PRESENT);
+    w.u8(present);
+    send_call(*impl_, w);
+}
+
+void VirtualBoard::set_temperature(int millidegrees)
+{
+    Writer w = request(Op::SET_TEMPERATURE);
+    w.i64(millidegrees);
+    send_call(*impl_, w);
+}
+
+void VirtualBoard::add_sensor(uint8_t address, bool bound)
+{
+    Writer w = request(Op::ADD_SENSOR);
+    w.u8(address);
+    w.u8(bound);
+    send_call(*impl_, w);
+}
+
+void VirtualBoard::remove_sensor(uint8_t address)
+{
+    Writer w = request(Op::REMOVE_SENSOR);
+    w.u8(address);
+    send_call(*impl_, w);
+}
+
+void VirtualBoard::set_serial(const std::string& text)
+{
+    Writer w = request(Op::SET_SERIAL);
+    w.text(text);
+    send_call(*impl_, w);
+}
+
+void VirtualBoard::set_serial_code(uint8_t code)
+{
+    Writer w = request(Op::SET_SERIAL_CODE);
+    w.u8(code);
+    send_call(*impl_, w);
+}
+
+void VirtualBoard::set_eeprom_bytes(size_t offset, const Bytes& bytes)
+{
+    Writer w = request(Op::SET_EEPROM_BYTES);
+    w.u64(offset);
+    w.bytes(bytes);
+    send_call(*impl_, w);
+}
+
+std::vector<GpioWrite> VirtualBoard::gpio_writes() const
+{
+    std::vector<uint8_t> a;
+    Reader in = impl_->call(request(Op::GPIO_WRITES), a);
+    std::vector<GpioWrite> writes(in.u32());
+    for (auto& g : writes) {
+        g.path = in.text();
+        g.bytes = in.text();
+        g.error = static_cast<int>(in.i64());
+    }
+    return writes;
+}
+
+std::vector<Transaction> VirtualBoard::transactions() const
+{
+    std::vector<uint8_t> a;
+    Reader in = impl_->call(request(Op::TRANSACTIONS), a);
+    std::vector<Transaction> all(in.u32());
+    for (auto& t : all) {
+        t.kind = static_cast<TransactionKind>(in.u8());
+        t.address = in.u8();
+        t.length = in.u64();
+        t.error = static_cast<int>(in.i64());
+        t.time = in.time();
+    }
+    return all;
+}
+
+}  // namespace vboard
