@@ -173,15 +173,24 @@ int dev_truncate(const char* path, off_t, struct fuse_file_info*)
 
 // --- sys ---
 
-int sys_getattr(const char* path, struct stat* st, struct fuse_file_info*)
+bool find_sys_entry(const char* path, SysEntry* entry)
 {
-    std::memset(st, 0, sizeof *st);
     const auto tree = model().sys_tree();
     const auto it = tree.find(path);
     if (it == tree.end()) {
+        return false;
+    }
+    *entry = it->second;
+    return true;
+}
+
+int sys_getattr(const char* path, struct stat* st, struct fuse_file_info*)
+{
+    std::memset(st, 0, sizeof *st);
+    SysEntry entry;
+    if (!find_sys_entry(path, &entry)) {
         return -ENOENT;
     }
-    const SysEntry& entry = it->second;
     if (entry.kind == SysEntry::Kind::DIR) {
         fill_dir(st);
     } else {
@@ -217,15 +226,14 @@ int sys_readdir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, s
 
 int sys_open(const char* path, struct fuse_file_info* fi)
 {
-    const auto tree = model().sys_tree();
-    const auto it = tree.find(path);
-    if (it == tree.end()) {
+    SysEntry entry;
+    if (!find_sys_entry(path, &entry)) {
         return -ENOENT;
     }
-    if (it->second.kind == SysEntry::Kind::DIR) {
+    if (entry.kind == SysEntry::Kind::DIR) {
         return -EISDIR;
     }
-    if ((fi->flags & O_ACCMODE) != O_RDONLY && !it->second.writable()) {
+    if ((fi->flags & O_ACCMODE) != O_RDONLY && !entry.writable()) {
         return -EACCES;
     }
     fi->direct_io = 1;
@@ -256,18 +264,27 @@ int sys_write(const char* path, const char* bytes, size_t size, off_t, struct fu
 int sys_truncate(const char* path, off_t, struct fuse_file_info*)
 {
     // `echo ... > attribute` opens with O_TRUNC; sysfs ignores it.
-    const auto tree = model().sys_tree();
-    const auto it = tree.find(path);
-    if (it == tree.end()) {
+    SysEntry entry;
+    if (!find_sys_entry(path, &entry)) {
         return -ENOENT;
     }
-    return it->second.writable() ? 0 : -EACCES;
+    return entry.writable() ? 0 : -EACCES;
+}
+
+// What both mounts do alike: no caching, poll, counted folder handles.
+struct fuse_operations common_operations()
+{
+    struct fuse_operations ops = {};
+    ops.init = init;
+    ops.poll = any_poll;
+    ops.opendir = counted_open;
+    ops.releasedir = counted_release;
+    return ops;
 }
 
 struct fuse_operations make_dev_operations()
 {
-    struct fuse_operations ops = {};
-    ops.init = init;
+    struct fuse_operations ops = common_operations();
     ops.getattr = dev_getattr;
     ops.readdir = dev_readdir;
     ops.open = dev_open;
@@ -276,26 +293,19 @@ struct fuse_operations make_dev_operations()
     ops.write = dev_write;
     ops.ioctl = dev_ioctl;
     ops.truncate = dev_truncate;
-    ops.poll = any_poll;
-    ops.opendir = counted_open;
-    ops.releasedir = counted_release;
     return ops;
 }
 
 struct fuse_operations make_sys_operations()
 {
-    struct fuse_operations ops = {};
-    ops.init = init;
+    struct fuse_operations ops = common_operations();
     ops.getattr = sys_getattr;
     ops.readdir = sys_readdir;
     ops.open = sys_open;
+    ops.release = counted_release;
     ops.read = sys_read;
     ops.write = sys_write;
     ops.truncate = sys_truncate;
-    ops.poll = any_poll;
-    ops.release = counted_release;
-    ops.opendir = counted_open;
-    ops.releasedir = counted_release;
     return ops;
 }
 
