@@ -34,8 +34,6 @@ BoardOptions read_options(Reader& in)
     return o;
 }
 
-std::chrono::milliseconds read_ms(Reader& in) { return std::chrono::milliseconds(in.i64()); }
-
 // Carries out one call; its results go to out.
 void serve(VirtualBoard& board, Op op, Reader& in, Writer& out)
 {
@@ -53,12 +51,12 @@ void serve(VirtualBoard& board, Op op, Reader& in, Writer& out)
     }
     case Op::WAIT_RECEIVED: {
         const uint64_t count = in.u64();
-        out.u8(board.wait_received(count, read_ms(in)));
+        out.u8(board.wait_received(count, in.duration()));
         break;
     }
-    case Op::WAIT_DELIVERED: out.u8(board.wait_delivered(read_ms(in))); break;
+    case Op::WAIT_DELIVERED: out.u8(board.wait_delivered(in.duration())); break;
     case Op::FAIL_NEXT_WRITES: board.fail_next_writes(in.u32()); break;
-    case Op::SET_STALL: board.set_stall(read_ms(in)); break;
+    case Op::SET_STALL: board.set_stall(in.duration()); break;
     case Op::SET_BMC_PRESENT: board.set_bmc_present(in.u8() != 0); break;
     case Op::SET_TEMPERATURE: board.set_temperature(static_cast<int>(in.i64())); break;
     case Op::ADD_SENSOR: {

@@ -38,6 +38,12 @@ public:
             throw std::runtime_error("board client: socketpair failed");
         }
         fd_ = fds[0];
+        if (fds[1] == 3) {
+            // dup2 onto itself would keep close-on-exec: move it away first.
+            const int moved = fcntl(fds[1], F_DUPFD_CLOEXEC, 4);
+            close(fds[1]);
+            fds[1] = moved;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 3);  // dup2 clears close-on-exec
@@ -89,6 +95,25 @@ public:
         return in;
     }
 
+    // A call by op code and arguments; its results are read from the
+    // returned reader (over `answer`).
+    template <typename... Args>
+    Reader call(std::vector<uint8_t>& answer, Op op, const Args&... args)
+    {
+        Writer w;
+        w.u8(static_cast<uint8_t>(op));
+        (w.put(args), ...);
+        return call(w, answer);
+    }
+
+    // A call without results.
+    template <typename... Args>
+    void send(Op op, const Args&... args)
+    {
+        std::vector<uint8_t> answer;
+        call(answer, op, args...);
+    }
+
     std::string prefix;
 
 private:
@@ -105,36 +130,17 @@ private:
     std::mutex mutex_;
 };
 
-namespace {
-
-Writer request(Op op)
-{
-    Writer w;
-    w.u8(static_cast<uint8_t>(op));
-    return w;
-}
-
-int64_t ms(std::chrono::milliseconds d) { return d.count(); }
-
-}  // namespace
-
 VirtualBoard::VirtualBoard(const BoardOptions& options) : impl_(std::make_unique<Impl>(options)) {}
 VirtualBoard::~VirtualBoard() = default;
 
 const std::string& VirtualBoard::prefix() const { return impl_->prefix; }
 
-void VirtualBoard::queue_bmc_frame(const Bytes& frame)
-{
-    Writer w = request(Op::QUEUE_BMC_FRAME);
-    w.bytes(frame);
-    std::vector<uint8_t> a;
-    impl_->call(w, a);
-}
+void VirtualBoard::queue_bmc_frame(const Bytes& frame) { impl_->send(Op::QUEUE_BMC_FRAME, frame); }
 
 size_t VirtualBoard::pending_frames() const
 {
     std::vector<uint8_t> a;
-    return impl_->call(request(Op::PENDING_FRAMES), a).u64();
+    return impl_->call(a, Op::PENDING_FRAMES).u64();
 }
 
 bool VirtualBoard::attention_line_high() const { return pending_frames() == 0; }
@@ -142,7 +148,7 @@ bool VirtualBoard::attention_line_high() const { return pending_frames() == 0; }
 std::vector<ReceivedFrame> VirtualBoard::received_frames() const
 {
     std::vector<uint8_t> a;
-    Reader in = impl_->call(request(Op::RECEIVED_FRAMES), a);
+    Reader in = impl_->call(a, Op::RECEIVED_FRAMES);
     std::vector<ReceivedFrame> frames(in.u32());
     for (auto& f : frames) {
         f.raw = in.bytes();
@@ -154,99 +160,38 @@ std::vector<ReceivedFrame> VirtualBoard::received_frames() const
 
 bool VirtualBoard::wait_received(size_t count, std::chrono::milliseconds timeout) const
 {
-    Writer w = request(Op::WAIT_RECEIVED);
-    w.u64(count);
-    w.i64(ms(timeout));
     std::vector<uint8_t> a;
-    return impl_->call(w, a).u8() != 0;
+    return impl_->call(a, Op::WAIT_RECEIVED, static_cast<uint64_t>(count), timeout).u8() != 0;
 }
 
 bool VirtualBoard::wait_delivered(std::chrono::milliseconds timeout) const
 {
-    Writer w = request(Op::WAIT_DELIVERED);
-    w.i64(ms(timeout));
     std::vector<uint8_t> a;
-    return impl_->call(w, a).u8() != 0;
+    return impl_->call(a, Op::WAIT_DELIVERED, timeout).u8() != 0;
 }
 
-namespace {
-// A call without results.
-void send_call(VirtualBoard::Impl& impl, const Writer& w)
-{
-    std::vector<uint8_t> a;
-    impl.call(w, a);
-}
-}  // namespace
-
-void VirtualBoard::fail_next_writes(unsigned count)
-{
-    Writer w = request(Op::FAIL_NEXT_WRITES);
-    w.u32(count);
-    send_call(*impl_, w);
-}
-
-void VirtualBoard::set_stall(std::chrono::milliseconds delay)
-{
-    Writer w = request(Op::SET_STALL);
-    w.i64(ms(delay));
-    send_call(*impl_, w);
-}
-
-void VirtualBoard::set_bmc_present(bool present)
-{
-    Writer w = request(Op::SET_BMC_PRESENT);
-    w.u8(present);
-    send_call(*impl_, w);
-}
+void VirtualBoard::fail_next_writes(unsigned count) { impl_->send(Op::FAIL_NEXT_WRITES, static_cast<uint32_t>(count)); }
+void VirtualBoard::set_stall(std::chrono::milliseconds delay) { impl_->send(Op::SET_STALL, delay); }
+void VirtualBoard::set_bmc_present(bool present) { impl_->send(Op::SET_BMC_PRESENT, present); }
 
 void VirtualBoard::set_temperature(int millidegrees)
 {
-    Writer w = request(Op::SET_TEMPERATURE);
-    w.i64(millidegrees);
-    send_call(*impl_, w);
+    impl_->send(Op::SET_TEMPERATURE, static_cast<int64_t>(millidegrees));
 }
+void VirtualBoard::add_sensor(uint8_t address, bool bound) { impl_->send(Op::ADD_SENSOR, address, bound); }
+void VirtualBoard::remove_sensor(uint8_t address) { impl_->send(Op::REMOVE_SENSOR, address); }
 
-void VirtualBoard::add_sensor(uint8_t address, bool bound)
-{
-    Writer w = request(Op::ADD_SENSOR);
-    w.u8(address);
-    w.u8(bound);
-    send_call(*impl_, w);
-}
-
-void VirtualBoard::remove_sensor(uint8_t address)
-{
-    Writer w = request(Op::REMOVE_SENSOR);
-    w.u8(address);
-    send_call(*impl_, w);
-}
-
-void VirtualBoard::set_serial(const std::string& text)
-{
-    Writer w = request(Op::SET_SERIAL);
-    w.text(text);
-    send_call(*impl_, w);
-}
-
-void VirtualBoard::set_serial_code(uint8_t code)
-{
-    Writer w = request(Op::SET_SERIAL_CODE);
-    w.u8(code);
-    send_call(*impl_, w);
-}
-
+void VirtualBoard::set_serial(const std::string& text) { impl_->send(Op::SET_SERIAL, text); }
+void VirtualBoard::set_serial_code(uint8_t code) { impl_->send(Op::SET_SERIAL_CODE, code); }
 void VirtualBoard::set_eeprom_bytes(size_t offset, const Bytes& bytes)
 {
-    Writer w = request(Op::SET_EEPROM_BYTES);
-    w.u64(offset);
-    w.bytes(bytes);
-    send_call(*impl_, w);
+    impl_->send(Op::SET_EEPROM_BYTES, static_cast<uint64_t>(offset), bytes);
 }
 
 std::vector<GpioWrite> VirtualBoard::gpio_writes() const
 {
     std::vector<uint8_t> a;
-    Reader in = impl_->call(request(Op::GPIO_WRITES), a);
+    Reader in = impl_->call(a, Op::GPIO_WRITES);
     std::vector<GpioWrite> writes(in.u32());
     for (auto& g : writes) {
         g.path = in.text();
@@ -259,7 +204,7 @@ std::vector<GpioWrite> VirtualBoard::gpio_writes() const
 std::vector<Transaction> VirtualBoard::transactions() const
 {
     std::vector<uint8_t> a;
-    Reader in = impl_->call(request(Op::TRANSACTIONS), a);
+    Reader in = impl_->call(a, Op::TRANSACTIONS);
     std::vector<Transaction> all(in.u32());
     for (auto& t : all) {
         t.kind = static_cast<TransactionKind>(in.u8());

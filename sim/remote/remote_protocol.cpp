@@ -7,11 +7,13 @@
 namespace vboard::remote {
 namespace {
 
-bool write_all(int fd, const void* data, size_t size)
+// Moves exactly size bytes with io (a send or a read), continuing short
+// transfers; false at the end of the stream or on an error.
+template <typename Io>
+bool transfer_all(uint8_t* p, size_t size, Io io)
 {
-    const auto* p = static_cast<const uint8_t*>(data);
     while (size > 0) {
-        const ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
+        const ssize_t n = io(p, size);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -24,21 +26,15 @@ bool write_all(int fd, const void* data, size_t size)
     return true;
 }
 
+bool write_all(int fd, const void* data, size_t size)
+{
+    return transfer_all(static_cast<uint8_t*>(const_cast<void*>(data)), size,
+                        [fd](uint8_t* p, size_t n) { return send(fd, p, n, MSG_NOSIGNAL); });
+}
+
 bool read_all(int fd, void* data, size_t size)
 {
-    auto* p = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = read(fd, p, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return transfer_all(static_cast<uint8_t*>(data), size, [fd](uint8_t* p, size_t n) { return read(fd, p, n); });
 }
 
 }  // namespace

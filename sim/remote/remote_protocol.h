@@ -60,7 +60,21 @@ public:
         u32(static_cast<uint32_t>(b.size()));
         raw(b.data(), b.size());
     }
-    void time(Clock::time_point t) { i64(std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count()); }
+    void time(Clock::time_point t)
+    {
+        i64(std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count());
+    }
+    void duration(std::chrono::milliseconds d) { i64(d.count()); }
+
+    // One argument of a call, by its type.
+    void put(bool v) { u8(v); }
+    void put(uint8_t v) { u8(v); }
+    void put(uint32_t v) { u32(v); }
+    void put(uint64_t v) { u64(v); }
+    void put(int64_t v) { i64(v); }
+    void put(const std::string& s) { text(s); }
+    void put(const Bytes& b) { bytes(b); }
+    void put(std::chrono::milliseconds d) { duration(d); }
     const std::vector<uint8_t>& data() const { return data_; }
 
 private:
@@ -97,6 +111,7 @@ public:
         return b;
     }
     Clock::time_point time() { return Clock::time_point(std::chrono::nanoseconds(i64())); }
+    std::chrono::milliseconds duration() { return std::chrono::milliseconds(i64()); }
 
 private:
     template <typename T>
