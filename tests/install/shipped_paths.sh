@@ -1,13 +1,20 @@
 #!/bin/sh
 # The shipped daemon (empty platform prefix) uses the node's own paths:
-# every absolute path under /dev, /sys, /proc or /etc found among its strings
-# is one of the expected ones, each expected one is there, and no string
-# holds the test prefix. The simulation daemon, when given, must show that
-# prefix: proof that the check reads the paths where the build puts them.
+# every absolute path under /dev, /sys, /proc or /etc among the string
+# constants of its .rodata is one of the expected ones, each expected one is
+# there, and nothing in the file holds the test prefix. The simulation
+# daemon, when given, must show that prefix: proof that the check reads the
+# paths where the build puts them.
 #
-#   shipped_paths.sh <strings> <nodekeeper> <test prefix> [<nodekeeper-sim>]
+# String constants are taken as the linker leaves them: NUL-terminated, and
+# a path may be the tail of a longer constant (the compiler places other
+# bytes right before it or merges equal tails), so the paths that stand on
+# their own must end a constant and not follow a blank (as in a command).
+#
+#   shipped_paths.sh <objcopy> <nodekeeper> <test prefix> [<nodekeeper-sim>]
 set -eu
-strings_bin=$1 daemon=$2 test_prefix=$3 sim_daemon=${4:-}
+export LC_ALL=C  # constants hold arbitrary bytes
+objcopy=$1 daemon=$2 test_prefix=$3 sim_daemon=${4:-}
 
 expected='/dev/i2c-0
 /dev/i2c-%d
@@ -31,10 +38,14 @@ whole='/dev/i2c-0
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-"$strings_bin" -a -n 4 "$daemon" > "$tmp/strings"
+constants() {  # binary output: its .rodata, one NUL-terminated constant a line
+  "$objcopy" -O binary --only-section=.rodata "$1" "$tmp/rodata"
+  tr '\000' '\n' < "$tmp/rodata" > "$2"
+}
+constants "$daemon" "$tmp/strings"
 
 status=0
-grep -oE '(^|[^A-Za-z0-9_.])/(dev|sys|proc|etc)/[^ ]*' "$tmp/strings" | sed 's/^[^/]//' | sort -u > "$tmp/found"
+grep -aoE '/(dev|sys|proc|etc)/[^ ]*' "$tmp/strings" | sort -u > "$tmp/found"
 printf '%s\n' "$expected" | sort -u > "$tmp/expected"
 if ! cmp -s "$tmp/found" "$tmp/expected"; then
   echo "platform paths differ (< found, > expected):"
@@ -42,15 +53,17 @@ if ! cmp -s "$tmp/found" "$tmp/expected"; then
   status=1
 fi
 echo "$whole" | while IFS= read -r path; do
-  grep -qxF "$path" "$tmp/strings" || { echo "missing as a string of its own: $path"; exit 1; }
+  pattern=$(printf '%s' "$path" | sed 's/[.]/\\./g')
+  grep -qaE "(^|[^ ])$pattern\$" "$tmp/strings" || { echo "missing as a string of its own: $path"; exit 1; }
 done || status=1
-if grep -F "$test_prefix" "$tmp/strings"; then
+if grep -qaF "$test_prefix" "$daemon"; then
   echo "the shipped daemon holds the test prefix $test_prefix"
   status=1
 fi
 
 if [ -n "$sim_daemon" ]; then
-  if ! "$strings_bin" -a -n 4 "$sim_daemon" | grep -qxF "$test_prefix/dev/i2c-0"; then
+  constants "$sim_daemon" "$tmp/sim_strings"
+  if ! grep -qaxF "$test_prefix/dev/i2c-0" "$tmp/sim_strings"; then
     echo "the simulation daemon does not show $test_prefix/dev/i2c-0: the check reads the wrong strings"
     status=1
   fi
