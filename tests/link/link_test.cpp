@@ -228,12 +228,14 @@ TEST_F(LinkTest, LateResponseIsHandedToTheNextRequesterAtOnce)
 TEST_F(LinkTest, FullTransmitQueueRefusesTheCopyAtOnce)
 {
     start();
-    board_->set_stall(1000ms);
+    // While the BMC holds the line low the link only reads: nothing leaves
+    // the transmit queue.
+    for (int i = 0; i < 300; ++i) {
+        board_->queue_bmc_frame({3, 0x00, 0x01});
+    }
     BMC::Packet ping;
     BMC::Packet response;
     make_ping(&ping, BMC::NODE_ID::NAREL_4, false);
-    ASSERT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0);
-    usleep(200 * 1000);  // the worker has taken it and waits on the bus
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0) << i;
     }
@@ -246,9 +248,11 @@ TEST_F(LinkTest, FullTransmitQueueRefusesTheCopyAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 100ms);
     EXPECT_EQ(header_of(response), (Bytes{5, 0x06, 0x00, 0, 0}));
 
-    // Stopping frees what is still queued; nothing more is sent.
+    // Stopping frees what is still queued (the restart gives the queues new
+    // slot arrays: a packet not freed would leak); nothing is sent.
     set_I2C_BMC_Packet_Thread_Stop();
-    EXPECT_EQ(board_->received_frames().size(), 1u);
+    EXPECT_TRUE(board_->received_frames().empty());
+    start();
 }
 
 TEST_F(LinkTest, ConcurrentRequestersAllGetTheirResponses)
