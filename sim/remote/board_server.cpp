@@ -98,15 +98,6 @@ void serve(VirtualBoard& board, Op op, Reader& in, Writer& out)
     }
 }
 
-bool answer(const Writer& results)
-{
-    Writer out;
-    out.u8(0);
-    std::vector<uint8_t> payload = out.data();
-    payload.insert(payload.end(), results.data().begin(), results.data().end());
-    return send_message(client_fd, payload);
-}
-
 bool answer_failure(const std::string& what)
 {
     Writer out;
@@ -123,8 +114,9 @@ int main()
     std::unique_ptr<VirtualBoard> board;
     while (receive_message(client_fd, request)) {
         Writer results;
+        results.u8(0);  // status: done; the call's results follow
         try {
-            Reader in(request);
+            Reader in(std::move(request));
             const auto op = static_cast<Op>(in.u8());
             if (op == Op::OPEN && !board) {
                 board = std::make_unique<VirtualBoard>(read_options(in));
@@ -140,7 +132,7 @@ int main()
             }
             continue;
         }
-        if (!answer(results)) {
+        if (!send_message(client_fd, results.data())) {
             break;
         }
     }

@@ -69,8 +69,7 @@ public:
             w.i64(line);
         }
         try {
-            std::vector<uint8_t> answer;
-            prefix = call(w, answer).text();
+            prefix = call(w).text();
         } catch (...) {
             stop();
             throw;
@@ -79,16 +78,18 @@ public:
 
     ~Impl() { stop(); }
 
-    // Sends the request and returns a reader over the results of the answer
-    // (kept in `answer`). Throws std::runtime_error when the server failed the
-    // call or is gone.
-    Reader call(const Writer& request, std::vector<uint8_t>& answer)
+    // Sends the request and returns a reader over the results of the answer.
+    // Throws std::runtime_error when the server failed the call or is gone.
+    Reader call(const Writer& request)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!remote::send_message(fd_, request.data()) || !remote::receive_message(fd_, answer)) {
-            throw std::runtime_error("board client: the board server is gone");
+        std::vector<uint8_t> answer;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!remote::send_message(fd_, request.data()) || !remote::receive_message(fd_, answer)) {
+                throw std::runtime_error("board client: the board server is gone");
+            }
         }
-        Reader in(answer);
+        Reader in(std::move(answer));
         if (in.u8() != 0) {
             throw std::runtime_error("board server: " + in.text());
         }
@@ -96,22 +97,14 @@ public:
     }
 
     // A call by op code and arguments; its results are read from the
-    // returned reader (over `answer`).
+    // returned reader (calls without results ignore it).
     template <typename... Args>
-    Reader call(std::vector<uint8_t>& answer, Op op, const Args&... args)
+    Reader call(Op op, const Args&... args)
     {
         Writer w;
         w.u8(static_cast<uint8_t>(op));
         (w.put(args), ...);
-        return call(w, answer);
-    }
-
-    // A call without results.
-    template <typename... Args>
-    void send(Op op, const Args&... args)
-    {
-        std::vector<uint8_t> answer;
-        call(answer, op, args...);
+        return call(w);
     }
 
     std::string prefix;
@@ -135,20 +128,18 @@ VirtualBoard::~VirtualBoard() = default;
 
 const std::string& VirtualBoard::prefix() const { return impl_->prefix; }
 
-void VirtualBoard::queue_bmc_frame(const Bytes& frame) { impl_->send(Op::QUEUE_BMC_FRAME, frame); }
+void VirtualBoard::queue_bmc_frame(const Bytes& frame) { impl_->call(Op::QUEUE_BMC_FRAME, frame); }
 
 size_t VirtualBoard::pending_frames() const
 {
-    std::vector<uint8_t> a;
-    return impl_->call(a, Op::PENDING_FRAMES).u64();
+    return impl_->call(Op::PENDING_FRAMES).u64();
 }
 
 bool VirtualBoard::attention_line_high() const { return pending_frames() == 0; }
 
 std::vector<ReceivedFrame> VirtualBoard::received_frames() const
 {
-    std::vector<uint8_t> a;
-    Reader in = impl_->call(a, Op::RECEIVED_FRAMES);
+    Reader in = impl_->call(Op::RECEIVED_FRAMES);
     std::vector<ReceivedFrame> frames(in.u32());
     for (auto& f : frames) {
         f.raw = in.bytes();
@@ -160,38 +151,35 @@ std::vector<ReceivedFrame> VirtualBoard::received_frames() const
 
 bool VirtualBoard::wait_received(size_t count, std::chrono::milliseconds timeout) const
 {
-    std::vector<uint8_t> a;
-    return impl_->call(a, Op::WAIT_RECEIVED, static_cast<uint64_t>(count), timeout).u8() != 0;
+    return impl_->call(Op::WAIT_RECEIVED, static_cast<uint64_t>(count), timeout).u8() != 0;
 }
 
 bool VirtualBoard::wait_delivered(std::chrono::milliseconds timeout) const
 {
-    std::vector<uint8_t> a;
-    return impl_->call(a, Op::WAIT_DELIVERED, timeout).u8() != 0;
+    return impl_->call(Op::WAIT_DELIVERED, timeout).u8() != 0;
 }
 
-void VirtualBoard::fail_next_writes(unsigned count) { impl_->send(Op::FAIL_NEXT_WRITES, static_cast<uint32_t>(count)); }
-void VirtualBoard::set_stall(std::chrono::milliseconds delay) { impl_->send(Op::SET_STALL, delay); }
-void VirtualBoard::set_bmc_present(bool present) { impl_->send(Op::SET_BMC_PRESENT, present); }
+void VirtualBoard::fail_next_writes(unsigned count) { impl_->call(Op::FAIL_NEXT_WRITES, static_cast<uint32_t>(count)); }
+void VirtualBoard::set_stall(std::chrono::milliseconds delay) { impl_->call(Op::SET_STALL, delay); }
+void VirtualBoard::set_bmc_present(bool present) { impl_->call(Op::SET_BMC_PRESENT, present); }
 
 void VirtualBoard::set_temperature(int millidegrees)
 {
-    impl_->send(Op::SET_TEMPERATURE, static_cast<int64_t>(millidegrees));
+    impl_->call(Op::SET_TEMPERATURE, static_cast<int64_t>(millidegrees));
 }
-void VirtualBoard::add_sensor(uint8_t address, bool bound) { impl_->send(Op::ADD_SENSOR, address, bound); }
-void VirtualBoard::remove_sensor(uint8_t address) { impl_->send(Op::REMOVE_SENSOR, address); }
+void VirtualBoard::add_sensor(uint8_t address, bool bound) { impl_->call(Op::ADD_SENSOR, address, bound); }
+void VirtualBoard::remove_sensor(uint8_t address) { impl_->call(Op::REMOVE_SENSOR, address); }
 
-void VirtualBoard::set_serial(const std::string& text) { impl_->send(Op::SET_SERIAL, text); }
-void VirtualBoard::set_serial_code(uint8_t code) { impl_->send(Op::SET_SERIAL_CODE, code); }
+void VirtualBoard::set_serial(const std::string& text) { impl_->call(Op::SET_SERIAL, text); }
+void VirtualBoard::set_serial_code(uint8_t code) { impl_->call(Op::SET_SERIAL_CODE, code); }
 void VirtualBoard::set_eeprom_bytes(size_t offset, const Bytes& bytes)
 {
-    impl_->send(Op::SET_EEPROM_BYTES, static_cast<uint64_t>(offset), bytes);
+    impl_->call(Op::SET_EEPROM_BYTES, static_cast<uint64_t>(offset), bytes);
 }
 
 std::vector<GpioWrite> VirtualBoard::gpio_writes() const
 {
-    std::vector<uint8_t> a;
-    Reader in = impl_->call(a, Op::GPIO_WRITES);
+    Reader in = impl_->call(Op::GPIO_WRITES);
     std::vector<GpioWrite> writes(in.u32());
     for (auto& g : writes) {
         g.path = in.text();
@@ -203,8 +191,7 @@ std::vector<GpioWrite> VirtualBoard::gpio_writes() const
 
 std::vector<Transaction> VirtualBoard::transactions() const
 {
-    std::vector<uint8_t> a;
-    Reader in = impl_->call(a, Op::TRANSACTIONS);
+    Reader in = impl_->call(Op::TRANSACTIONS);
     std::vector<Transaction> all(in.u32());
     for (auto& t : all) {
         t.kind = static_cast<TransactionKind>(in.u8());

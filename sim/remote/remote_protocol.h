@@ -16,6 +16,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "virtual_board.h"
@@ -86,10 +87,11 @@ private:
     std::vector<uint8_t> data_;
 };
 
-// Reads what a Writer wrote; throws std::runtime_error past the end.
+// Reads what a Writer wrote (a message it holds); throws std::runtime_error
+// past the end.
 class Reader {
 public:
-    explicit Reader(const std::vector<uint8_t>& data) : data_(data) {}
+    explicit Reader(std::vector<uint8_t> data) : data_(std::move(data)) {}
     uint8_t u8() { return get<uint8_t>(); }
     uint32_t u32() { return get<uint32_t>(); }
     uint64_t u64() { return get<uint64_t>(); }
@@ -129,7 +131,7 @@ private:
             throw std::runtime_error("board protocol: message too short");
         }
     }
-    const std::vector<uint8_t>& data_;
+    std::vector<uint8_t> data_;
     size_t at_ = 0;
 };
 
