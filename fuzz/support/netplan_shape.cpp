@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -27,24 +28,23 @@ std::vector<std::string> split_lines(const std::string& text)
     return lines;
 }
 
+// 1 to max_size characters, each accepted by allowed.
+template <typename Allowed>
+bool is_word_of(const std::string& text, std::size_t max_size, Allowed allowed)
+{
+    return !text.empty() && text.size() <= max_size &&
+           std::all_of(text.begin(), text.end(), [&](char c) { return allowed(static_cast<unsigned char>(c)); });
+}
+
 // 1 to 15 characters of the kind an address text or a template placeholder has.
 bool is_address_like(const std::string& text)
 {
-    if (text.empty() || text.size() > 15) {
-        return false;
-    }
-    for (const char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && c != 'x') {
-            return false;
-        }
-    }
-    return true;
+    return is_word_of(text, 15, [](unsigned char c) { return std::isdigit(c) || c == '.' || c == 'x'; });
 }
 
 bool is_prefix_length(const std::string& text)
 {
-    return !text.empty() && text.size() <= 2 && std::isdigit(static_cast<unsigned char>(text[0])) &&
-           std::isdigit(static_cast<unsigned char>(text.back())) && std::stoi(text) <= 32;
+    return is_word_of(text, 2, [](unsigned char c) { return std::isdigit(c) != 0; }) && std::stoi(text) <= 32;
 }
 
 // "[a<sep>b]" with both parts accepted by check.
@@ -141,16 +141,8 @@ bool is_hostname_command(const std::string& cmd)
     if (cmd.compare(0, head.size(), head) != 0) {
         return false;
     }
-    const std::string name = cmd.substr(head.size());
-    if (name.empty() || name.size() > 64) {
-        return false;
-    }
-    for (const char c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') {
-            return false;
-        }
-    }
-    return true;
+    return is_word_of(cmd.substr(head.size()), 64,
+                      [](unsigned char c) { return std::isalnum(c) || c == '.' || c == '-'; });
 }
 
 void check_commands()
