@@ -18,37 +18,13 @@ using namespace vboard::remote;
 
 constexpr int client_fd = 3;
 
-BoardOptions read_options(Reader& in)
-{
-    BoardOptions o;
-    o.prefix = in.text();
-    o.sensors_present = static_cast<SensorSet>(in.u8());
-    o.sensors_bound = static_cast<SensorSet>(in.u8());
-    o.temperature = static_cast<int>(in.i64());
-    o.serial = in.text();
-    o.eeprom = in.u8() != 0;
-    o.bmc_present = in.u8() != 0;
-    for (uint32_t n = in.u32(); n > 0; --n) {
-        o.exported_gpios.push_back(static_cast<int>(in.i64()));
-    }
-    return o;
-}
-
 // Carries out one call; its results go to out.
 void serve(VirtualBoard& board, Op op, Reader& in, Writer& out)
 {
     switch (op) {
     case Op::QUEUE_BMC_FRAME: board.queue_bmc_frame(in.bytes()); break;
     case Op::PENDING_FRAMES: out.u64(board.pending_frames()); break;
-    case Op::RECEIVED_FRAMES: {
-        const auto frames = board.received_frames();
-        out.u32(static_cast<uint32_t>(frames.size()));
-        for (const auto& f : frames) {
-            out.bytes(f.raw);
-            out.time(f.time);
-        }
-        break;
-    }
+    case Op::RECEIVED_FRAMES: out.put(board.received_frames()); break;
     case Op::WAIT_RECEIVED: {
         const uint64_t count = in.u64();
         out.u8(board.wait_received(count, in.duration()));
@@ -72,28 +48,8 @@ void serve(VirtualBoard& board, Op op, Reader& in, Writer& out)
         board.set_eeprom_bytes(offset, in.bytes());
         break;
     }
-    case Op::GPIO_WRITES: {
-        const auto writes = board.gpio_writes();
-        out.u32(static_cast<uint32_t>(writes.size()));
-        for (const auto& w : writes) {
-            out.text(w.path);
-            out.text(w.bytes);
-            out.i64(w.error);
-        }
-        break;
-    }
-    case Op::TRANSACTIONS: {
-        const auto all = board.transactions();
-        out.u32(static_cast<uint32_t>(all.size()));
-        for (const auto& t : all) {
-            out.u8(static_cast<uint8_t>(t.kind));
-            out.u8(t.address);
-            out.u64(t.length);
-            out.i64(t.error);
-            out.time(t.time);
-        }
-        break;
-    }
+    case Op::GPIO_WRITES: out.put(board.gpio_writes()); break;
+    case Op::TRANSACTIONS: out.put(board.transactions()); break;
     default: throw std::runtime_error("board protocol: unknown call " + std::to_string(static_cast<int>(op)));
     }
 }
@@ -119,7 +75,7 @@ int main()
             Reader in(std::move(request));
             const auto op = static_cast<Op>(in.u8());
             if (op == Op::OPEN && !board) {
-                board = std::make_unique<VirtualBoard>(read_options(in));
+                board = std::make_unique<VirtualBoard>(in.board_options());
                 results.text(board->prefix());
             } else if (!board) {
                 throw std::runtime_error("board protocol: no board opened");

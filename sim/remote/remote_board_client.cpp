@@ -55,21 +55,8 @@ public:
             close(fd_);
             throw std::runtime_error(std::string("board client: cannot start ") + NODEKEEPER_BOARD_SERVER);
         }
-        Writer w;
-        w.u8(static_cast<uint8_t>(Op::OPEN));
-        w.text(options.prefix);
-        w.u8(options.sensors_present);
-        w.u8(options.sensors_bound);
-        w.i64(options.temperature);
-        w.text(options.serial);
-        w.u8(options.eeprom);
-        w.u8(options.bmc_present);
-        w.u32(static_cast<uint32_t>(options.exported_gpios.size()));
-        for (const int line : options.exported_gpios) {
-            w.i64(line);
-        }
         try {
-            prefix = call(w).text();
+            prefix = call(Op::OPEN, options).text();
         } catch (...) {
             stop();
             throw;
@@ -139,14 +126,7 @@ bool VirtualBoard::attention_line_high() const { return pending_frames() == 0; }
 
 std::vector<ReceivedFrame> VirtualBoard::received_frames() const
 {
-    Reader in = impl_->call(Op::RECEIVED_FRAMES);
-    std::vector<ReceivedFrame> frames(in.u32());
-    for (auto& f : frames) {
-        f.raw = in.bytes();
-        f.decoded = decode_frame(f.raw);
-        f.time = in.time();
-    }
-    return frames;
+    return impl_->call(Op::RECEIVED_FRAMES).received_frames();
 }
 
 bool VirtualBoard::wait_received(size_t count, std::chrono::milliseconds timeout) const
@@ -177,30 +157,8 @@ void VirtualBoard::set_eeprom_bytes(size_t offset, const Bytes& bytes)
     impl_->call(Op::SET_EEPROM_BYTES, static_cast<uint64_t>(offset), bytes);
 }
 
-std::vector<GpioWrite> VirtualBoard::gpio_writes() const
-{
-    Reader in = impl_->call(Op::GPIO_WRITES);
-    std::vector<GpioWrite> writes(in.u32());
-    for (auto& g : writes) {
-        g.path = in.text();
-        g.bytes = in.text();
-        g.error = static_cast<int>(in.i64());
-    }
-    return writes;
-}
+std::vector<GpioWrite> VirtualBoard::gpio_writes() const { return impl_->call(Op::GPIO_WRITES).gpio_writes(); }
 
-std::vector<Transaction> VirtualBoard::transactions() const
-{
-    Reader in = impl_->call(Op::TRANSACTIONS);
-    std::vector<Transaction> all(in.u32());
-    for (auto& t : all) {
-        t.kind = static_cast<TransactionKind>(in.u8());
-        t.address = in.u8();
-        t.length = in.u64();
-        t.error = static_cast<int>(in.i64());
-        t.time = in.time();
-    }
-    return all;
-}
+std::vector<Transaction> VirtualBoard::transactions() const { return impl_->call(Op::TRANSACTIONS).transactions(); }
 
 }  // namespace vboard

@@ -76,6 +76,52 @@ public:
     void put(const std::string& s) { text(s); }
     void put(const Bytes& b) { bytes(b); }
     void put(std::chrono::milliseconds d) { duration(d); }
+
+    // The board's options and records, and lists of records (a count, then
+    // each record); Reader reads them back with board_options(),
+    // received_frames(), gpio_writes() and transactions().
+    void put(const BoardOptions& o)
+    {
+        text(o.prefix);
+        u8(o.sensors_present);
+        u8(o.sensors_bound);
+        i64(o.temperature);
+        text(o.serial);
+        u8(o.eeprom);
+        u8(o.bmc_present);
+        u32(static_cast<uint32_t>(o.exported_gpios.size()));
+        for (const int line : o.exported_gpios) {
+            i64(line);
+        }
+    }
+    void put(const ReceivedFrame& f)
+    {
+        bytes(f.raw);
+        time(f.time);
+    }
+    void put(const GpioWrite& g)
+    {
+        text(g.path);
+        text(g.bytes);
+        i64(g.error);
+    }
+    void put(const Transaction& t)
+    {
+        u8(static_cast<uint8_t>(t.kind));
+        u8(t.address);
+        u64(t.length);
+        i64(t.error);
+        time(t.time);
+    }
+    template <typename Record>
+    void put(const std::vector<Record>& records)
+    {
+        u32(static_cast<uint32_t>(records.size()));
+        for (const Record& r : records) {
+            put(r);
+        }
+    }
+
     const std::vector<uint8_t>& data() const { return data_; }
 
 private:
@@ -114,6 +160,54 @@ public:
     }
     Clock::time_point time() { return Clock::time_point(std::chrono::nanoseconds(i64())); }
     std::chrono::milliseconds duration() { return std::chrono::milliseconds(i64()); }
+
+    BoardOptions board_options()
+    {
+        BoardOptions o;
+        o.prefix = text();
+        o.sensors_present = static_cast<SensorSet>(u8());
+        o.sensors_bound = static_cast<SensorSet>(u8());
+        o.temperature = static_cast<int>(i64());
+        o.serial = text();
+        o.eeprom = u8() != 0;
+        o.bmc_present = u8() != 0;
+        for (uint32_t n = u32(); n > 0; --n) {
+            o.exported_gpios.push_back(static_cast<int>(i64()));
+        }
+        return o;
+    }
+    std::vector<ReceivedFrame> received_frames()
+    {
+        std::vector<ReceivedFrame> frames(u32());
+        for (auto& f : frames) {
+            f.raw = bytes();
+            f.decoded = decode_frame(f.raw);
+            f.time = time();
+        }
+        return frames;
+    }
+    std::vector<GpioWrite> gpio_writes()
+    {
+        std::vector<GpioWrite> writes(u32());
+        for (auto& g : writes) {
+            g.path = text();
+            g.bytes = text();
+            g.error = static_cast<int>(i64());
+        }
+        return writes;
+    }
+    std::vector<Transaction> transactions()
+    {
+        std::vector<Transaction> all(u32());
+        for (auto& t : all) {
+            t.kind = static_cast<TransactionKind>(u8());
+            t.address = u8();
+            t.length = u64();
+            t.error = static_cast<int>(i64());
+            t.time = time();
+        }
+        return all;
+    }
 
 private:
     template <typename T>
