@@ -28,6 +28,7 @@
 #include "I2C_BMC_frame.h"
 #include "board_io.h"
 #include "config.h"
+#include "fd_holder.h"
 #include "platform_paths.h"
 #include "queue.h"
 
@@ -72,24 +73,6 @@ uint8_t set_Mutex_Lock(bool enable, void* data)
     }
     return 0;
 }
-
-// Closes the descriptor when the holder goes.
-class Fd_Holder {
-public:
-    explicit Fd_Holder(int fd) : fd_(fd) {}
-    ~Fd_Holder()
-    {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Fd_Holder(const Fd_Holder&) = delete;
-    Fd_Holder& operator=(const Fd_Holder&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 enum class I2C_Direction : uint8_t { READ, WRITE };
 
@@ -144,9 +127,9 @@ void set_RX_Response(Packet_Holder response)
 // Receives one packet from the BMC and carries it out.
 void set_Receive_Packet(int i2c_fd)
 {
-    Packet_Holder packet(new BMC::Packet());
-    set_I2C_Packet_Read(i2c_fd, i2c_bmc_slave_address, packet.get());
-    I2C_BMC_Packet_Hander(packet.get());
+    BMC::Packet packet;  // its data array goes with it after the dispatch
+    set_I2C_Packet_Read(i2c_fd, i2c_bmc_slave_address, &packet);
+    I2C_BMC_Packet_Hander(&packet);
 }
 
 // Writes the next queued packet, if any, and answers it when it asks for a
@@ -234,8 +217,8 @@ void* I2C_BMC_Packet_Thread(void*)
     // Keeps the last byte read when a read fails.
     char value = 0;
     while (!thread_stop_request_flag) {
-        lseek(value_fd.get(), 0, SEEK_SET);
-        const ssize_t got = read(value_fd.get(), &value, 1);
+        // One positioned read per pass: the line's value is at offset 0.
+        const ssize_t got = pread(value_fd.get(), &value, 1, 0);
         if (got != 0 && value == '0') {
             set_Receive_Packet(i2c_fd.get());
         } else {

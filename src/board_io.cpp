@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fd_holder.h"
+
 namespace {
 
 const char* const gpio_export_path = NK_PLATFORM_PATH("/sys/class/gpio/export");
@@ -19,12 +21,11 @@ enum class Attribute_Status : uint8_t { DONE, OPEN_FAILED, TRANSFER_FAILED };
 // counts as done.
 Attribute_Status set_Attribute_File(const char* path, const void* bytes, size_t count)
 {
-    const int fd = open(path, O_WRONLY | O_SYNC | O_CLOEXEC);
-    if (fd < 0) {
+    Fd_Holder fd(open(path, O_WRONLY | O_SYNC | O_CLOEXEC));
+    if (fd.get() < 0) {
         return Attribute_Status::OPEN_FAILED;
     }
-    const ssize_t written = write(fd, bytes, count);
-    close(fd);
+    const ssize_t written = write(fd.get(), bytes, count);
     return written < 0 ? Attribute_Status::TRANSFER_FAILED : Attribute_Status::DONE;
 }
 
@@ -32,14 +33,13 @@ Attribute_Status set_Attribute_File(const char* path, const void* bytes, size_t 
 // the file is empty). On failure *error holds the errno of the failed call.
 Attribute_Status get_Attribute_File(const char* path, char* byte, int* error)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    Fd_Holder fd(open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
         *error = errno;
         return Attribute_Status::OPEN_FAILED;
     }
-    const ssize_t got = read(fd, byte, 1);
+    const ssize_t got = read(fd.get(), byte, 1);
     *error = errno;
-    close(fd);
     return got < 0 ? Attribute_Status::TRANSFER_FAILED : Attribute_Status::DONE;
 }
 

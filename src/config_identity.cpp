@@ -1,23 +1,21 @@
 // Module config: the node's identity (serial number, product name, version,
-// OS description) and the report files for mail notices.
+// OS description). The report files for mail notices are in
+// config_report.cpp.
 //
 // Every text getter writes into the caller's buffer, cuts a text that does
 // not fit, always terminates it and returns its length. All callers run on
 // the main thread.
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
-#include "BMC_data_protocol.h"
 #include "config.h"
 #include "config_internal.h"
+#include "fd_holder.h"
 #include "platform_paths.h"
 
 namespace {
@@ -57,14 +55,13 @@ unsigned int set_Text_Copy(char* buffer, unsigned int buffer_length, const char*
 // the holder goes.
 class Eeprom_Window {
 public:
-    Eeprom_Window()
+    Eeprom_Window() : fd_(open(eeprom_dir, O_RDONLY | O_CLOEXEC))
     {
-        fd_ = open(eeprom_dir, O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) {
+        if (fd_.get() < 0) {
             printf("[ERROR] %s: fopen() Error\n", "get_EEPROM_Config");
             return;
         }
-        void* map = mmap(nullptr, eeprom_window_length, PROT_READ, MAP_PRIVATE, fd_,
+        void* map = mmap(nullptr, eeprom_window_length, PROT_READ, MAP_PRIVATE, fd_.get(),
                          static_cast<off_t>(eeprom_mapping_address));
         if (map == MAP_FAILED) {
             printf("[ERROR] %s: mmap() Error\n", "get_EEPROM_Config");
@@ -77,9 +74,6 @@ public:
         if (bytes_ != nullptr) {
             munmap(const_cast<uint8_t*>(bytes_), eeprom_window_length);
         }
-        if (fd_ >= 0) {
-            close(fd_);
-        }
     }
     Eeprom_Window(const Eeprom_Window&) = delete;
     Eeprom_Window& operator=(const Eeprom_Window&) = delete;
@@ -88,7 +82,7 @@ public:
     const uint8_t* bytes() const { return bytes_; }
 
 private:
-    int fd_ = -1;
+    Fd_Holder fd_;
     const uint8_t* bytes_ = nullptr;
 };
 
@@ -140,100 +134,6 @@ const char* get_OS_Description(char* line)
     return tab != nullptr ? tab + 1 : nullptr;
 }
 
-// ---------------------------------------------------------------------------
-// Report files
-// ---------------------------------------------------------------------------
-
-const char* const report_file_pattern = "nodekeeper-report-XXXXXX";
-// The consumer of a report may run as another user; the contents are not
-// secret.
-constexpr mode_t report_file_mode = 0644;
-
-// Name of the last report file; valid until the next create_Tempfile().
-std::string report_file_name;
-
-// Report texts indexed by BMC::_SUBADDRESS_POWER_STATUS and
-// BMC::_SUBADDRESS_PSU_STATUS values; other values give no line.
-const char* const node_status_text[] = {"Unmounted", "Mounted", "Active", "Active"};
-static_assert(BMC::SUBADDRESS_POWER_STATUS_NAREL_NOT_INSERTED == 0 &&
-                  BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_OFF == 1 &&
-                  BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON == 2 &&
-                  BMC::SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON_READY == 3,
-              "node_status_text follows the power states");
-const char* const psu_status_text[] = {"NOT INSERTED", "ERROR", "POWER OFF", "POWER ON"};
-static_assert(BMC::SUBADDRESS_PSU_STATUS_NOT_INSERTED == 0 && BMC::SUBADDRESS_PSU_STATUS_ERROR == 1 &&
-                  BMC::SUBADDRESS_PSU_STATUS_POWER_OFF == 2 && BMC::SUBADDRESS_PSU_STATUS_POWER_ON == 3,
-              "psu_status_text follows the supply states");
-
-// One "<key><n>=<text>\n" line per unit n (1-based) whose status has a
-// text in the table.
-template <size_t T, size_t U>
-void set_Report_Status_Lines(FILE* out, const char* key, const char* const (&table)[T], const uint8_t (&status)[U])
-{
-    for (size_t n = 1; n <= U; ++n) {
-        if (status[n - 1] < T) {
-            fprintf(out, "%s%zu=%s\n", key, n, table[status[n - 1]]);
-        }
-    }
-}
-
-// Writes "KEY=text\n"; a text field is read only within its width, even
-// when the producer left it unterminated.
-template <size_t N>
-void set_Report_Text(FILE* out, const char* key, const char (&field)[N])
-{
-    fprintf(out, "%s=%.*s\n", key, static_cast<int>(N), field);
-}
-
-void set_Info_Report(FILE* out, const Info_mail_data& data)
-{
-    set_Report_Text(out, "VERSION", data.version);
-    set_Report_Text(out, "SERIAL", data.serial);
-    set_Report_Text(out, "IPADDR", data.ipaddr);
-    set_Report_Text(out, "INFO", data.information);
-    set_Report_Text(out, "LOC", data.location);
-    set_Report_Text(out, "EMAIL", data.email);
-    set_Report_Text(out, "TEMP", data.temperature);
-    set_Report_Status_Lines(out, "NODE", node_status_text, data.narel_status);
-    fprintf(out, "UNMOUNTED=%d\nMOUNTED=%d\nACTIVE=%d\n", data.umount, data.mount, data.active);
-}
-
-void set_PSU_Report(FILE* out, const PSU_mail_data& data)
-{
-    set_Report_Text(out, "INFO", data.information);
-    set_Report_Text(out, "LOC", data.location);
-    set_Report_Text(out, "IPADDR", data.ipaddr);
-    set_Report_Status_Lines(out, "PSU", psu_status_text, data.psu_status);
-}
-
-// Creates a new, empty report file under a unique name in the system's
-// temporary directory ($TMPDIR, else P_tmpdir) and opens it for writing.
-// The name goes to report_file_name. nullptr on failure.
-FILE* set_Report_File_Open()
-{
-    const char* dir = getenv("TMPDIR");
-    if (dir == nullptr || dir[0] == '\0') {
-        dir = P_tmpdir;
-    }
-    std::string name = std::string(dir) + "/" + report_file_pattern;
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return nullptr;
-    }
-    FILE* out = fdopen(fd, "w");
-    if (out == nullptr || fchmod(fd, report_file_mode) != 0) {
-        if (out != nullptr) {
-            fclose(out);
-        } else {
-            close(fd);
-        }
-        remove(name.c_str());
-        return nullptr;
-    }
-    report_file_name = name;
-    return out;
-}
-
 }  // namespace
 
 int get_Config_Serial_Number(char* buffer, unsigned int buffer_length)
@@ -261,40 +161,4 @@ int get_Config_OS_Info(char* buffer)
     // carries no description: the text is empty.
     const char* description = get_OS_Description(result);
     return static_cast<int>(set_Text_Copy(buffer, caller_text_length, description != nullptr ? description : ""));
-}
-
-char* create_Tempfile(const void* tmp_struct)
-{
-    report_file_name.clear();
-    if (tmp_struct == nullptr) {
-        return nullptr;
-    }
-    FILE* out = set_Report_File_Open();
-    if (out == nullptr) {
-        return nullptr;
-    }
-
-    const uint8_t kind = *static_cast<const uint8_t*>(tmp_struct);
-    if (kind == static_cast<uint8_t>(MAIL_TYPE::INFO_MAIL)) {
-        set_Info_Report(out, *static_cast<const Info_mail_data*>(tmp_struct));
-    } else if (kind == static_cast<uint8_t>(MAIL_TYPE::PSU_MAIL)) {
-        set_PSU_Report(out, *static_cast<const PSU_mail_data*>(tmp_struct));
-    }
-    // Any other kind leaves the file empty.
-
-    const bool written = ferror(out) == 0;
-    if (fclose(out) != 0 || !written) {
-        // A short report would be mailed as if complete.
-        remove(report_file_name.c_str());
-        report_file_name.clear();
-        return nullptr;
-    }
-    return report_file_name.data();
-}
-
-void remove_Tempfile(char* temp_file)
-{
-    if (temp_file != nullptr) {
-        (void)remove(temp_file);
-    }
 }

@@ -15,6 +15,7 @@
 
 #include "config_edit.h"
 #include "config_internal.h"
+#include "fd_holder.h"
 
 const char* const config_file_name = "main_daemon.config";
 const char* const information_config_name = "information";
@@ -28,30 +29,6 @@ static_assert(sizeof(config_file_header) - 1 == 24, "the header is 24 bytes, wit
 
 // Attempts at finding an unused temporary name next to a target.
 constexpr int temp_name_attempts = 16;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports whether the close succeeded.
-    bool close_now()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 bool write_all(int fd, const char* data, std::size_t size)
 {
@@ -89,7 +66,7 @@ void sync_folder_of(const char* path)
     std::string dir(path);
     const std::size_t slash = dir.rfind('/');
     dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
-    Fd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd_Holder fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() >= 0) {
         (void)fsync(fd.get());
     }
@@ -110,7 +87,7 @@ bool generate_for(const char* file_name)
 
 bool config_read_file(const char* path, std::string& content)
 {
-    Fd fd(open(path, O_RDONLY | O_CLOEXEC));
+    Fd_Holder fd(open(path, O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return false;
     }
@@ -147,7 +124,7 @@ bool config_write_file(const char* path, const std::string& content)
     path = target.c_str();
     const bool exists = stat(path, &old_st) == 0;
     std::string temp_path;
-    Fd fd(create_temp_beside(path, temp_path));
+    Fd_Holder fd(create_temp_beside(path, temp_path));
     if (fd.get() < 0) {
         return false;
     }

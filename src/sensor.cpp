@@ -19,6 +19,7 @@
 #include <cstring>
 #include <thread>
 
+#include "fd_holder.h"
 #include "platform_paths.h"
 
 namespace {
@@ -77,12 +78,12 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address)
 {
     char path[device_path_length] = {};
     snprintf(path, sizeof path, i2c_device_format, i2c_adaptor_number);
-    const int fd = open(path, O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    Fd_Holder fd(open(path, O_RDWR | O_CLOEXEC));
+    if (fd.get() < 0) {
         printf("[ERROR] %s: i2c file open error!\n", __func__);
         return false;
     }
-    (void)ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(slave_address));
+    (void)ioctl(fd.get(), I2C_SLAVE, static_cast<unsigned long>(slave_address));
     union i2c_smbus_data data;
     memset(&data, 0, sizeof data);
     struct i2c_smbus_ioctl_data args = {};
@@ -90,9 +91,7 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address)
     args.command = 0;
     args.size = I2C_SMBUS_BYTE_DATA;
     args.data = &data;
-    const int answer = ioctl(fd, I2C_SMBUS, &args);
-    close(fd);
-    return answer != -1;
+    return ioctl(fd.get(), I2C_SMBUS, &args) != -1;
 }
 
 // True when the hwmon driver is bound to the device at `address`.
