@@ -124,6 +124,15 @@ protected:
         EXPECT_FALSE(nk_test::file_exists(path));
         return lines;
     }
+
+    // A zeroed PSU record of the PSU_MAIL kind.
+    static PSU_mail_data psu_record()
+    {
+        PSU_mail_data data;
+        memset(&data, 0, sizeof data);
+        data.data_type = MAIL_TYPE::PSU_MAIL;
+        return data;
+    }
 };
 
 TEST_F(ReportFile, InfoRecordLinesAndNodeTable)
@@ -162,9 +171,7 @@ TEST_F(ReportFile, InfoRecordLinesAndNodeTable)
 
 TEST_F(ReportFile, PsuRecordLines)
 {
-    PSU_mail_data data;
-    memset(&data, 0, sizeof data);
-    data.data_type = MAIL_TYPE::PSU_MAIL;
+    PSU_mail_data data = psu_record();
     set_text(data.information, "rack 3");
     set_text(data.location, "hall B");
     set_text(data.ipaddr, "10.0.0.7");
@@ -197,9 +204,7 @@ TEST_F(ReportFile, UnknownKindGivesEmptyFile)
 
 TEST_F(ReportFile, UnterminatedTextStaysInsideItsField)
 {
-    PSU_mail_data data;
-    memset(&data, 0, sizeof data);
-    data.data_type = MAIL_TYPE::PSU_MAIL;
+    PSU_mail_data data = psu_record();
     memset(data.information, 'i', sizeof data.information);
     set_text(data.location, "hall B");
     const auto lines = report_of(&data);
@@ -210,9 +215,7 @@ TEST_F(ReportFile, UnterminatedTextStaysInsideItsField)
 
 TEST_F(ReportFile, EachReportGetsAFreshName)
 {
-    PSU_mail_data data;
-    memset(&data, 0, sizeof data);
-    data.data_type = MAIL_TYPE::PSU_MAIL;
+    PSU_mail_data data = psu_record();
     const std::string first = create_Tempfile(&data);
     const std::string second = create_Tempfile(&data);
     EXPECT_NE(first, second);

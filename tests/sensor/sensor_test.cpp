@@ -47,6 +47,12 @@ std::string init_logged(Clock::duration& took)
     return testing::internal::GetCapturedStdout();
 }
 
+std::string init_logged()
+{
+    Clock::duration took{};
+    return init_logged(took);
+}
+
 std::string hwmon_dir(uint8_t address)
 {
     char path[200];
@@ -110,8 +116,7 @@ TEST(SensorInit, UnboundAtBothProbesAndBinds4c)
 TEST(SensorInit, UnboundAt4dFallsBackToSecondAddress)
 {
     VirtualBoard board(board_with(vboard::SENSOR_4D, vboard::SENSOR_NONE));
-    Clock::duration took{};
-    EXPECT_EQ(init_logged(took), found_4d);
+    EXPECT_EQ(init_logged(), found_4d);
 
     const auto transactions = board.transactions();
     ASSERT_EQ(transactions.size(), 2u);
@@ -144,8 +149,7 @@ TEST(SensorInit, NoSensorDisablesSampling)
 TEST(SensorInit, NoBusDeviceMeansNotFound)
 {
     // No board mounted: the I2C device cannot be opened for either probe.
-    Clock::duration took{};
-    EXPECT_EQ(init_logged(took),
+    EXPECT_EQ(init_logged(),
               std::string("[ERROR] get_I2C_Slave_Check: i2c file open error!\n"
                           "[ERROR] get_I2C_Slave_Check: i2c file open error!\n") +
                   not_found);
@@ -162,8 +166,7 @@ protected:
     VirtualBoard board_{board_with(vboard::SENSOR_4C, vboard::SENSOR_4C)};
     void SetUp() override
     {
-        Clock::duration took{};
-        ASSERT_EQ(init_logged(took), found_4c);
+        ASSERT_EQ(init_logged(), found_4c);
     }
 };
 
