@@ -3,7 +3,7 @@
 # daemon, its unit (unchanged under the prefix /usr, naming the installed
 # daemon under any other prefix), the documentation the unit links, every
 # header of the common library, and a static library that a program can be
-# built with (a packet written to a pipe and read back through it).
+# built with (library_client.cpp).
 #
 #   install_layout.sh <cmake> <build dir> <source dir> <c++ compiler> [<flags>]
 set -eu
@@ -36,30 +36,9 @@ else
   if [ -f "$source/Ruvo_Common/src/UDS_BMC_packet_thread.cpp" ]; then
     grep -q " T init_UDS_BMC_Packet_Thread(" "$tmp/symbols" || fail "libruvo_common.a lacks the socket server"
   fi
-  cat > "$tmp/client.cpp" <<'CPP'
-#include <unistd.h>
-#include <cstring>
-#include "BMC_data_protocol_read_write.h"
-#include "queue.h"
-int main()
-{
-    int fds[2];
-    if (pipe(fds) != 0) return 2;
-    char text[] = "installed";
-    BMC::Packet out;
-    BMC::init_Packet(&out, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::DESCRIPTION, 5,
-                     BMC::DATA_TYPE::STRING, text, sizeof text);
-    if (set_Packet_Write(fds[1], out) != 0) return 3;
-    BMC::Packet in;
-    if (get_Packet_Read(fds[0], &in) != 0) return 4;
-    Queue<int> queue;
-    queue.init(2);
-    return in.packet_length == out.packet_length && std::memcmp(in.data, text, sizeof text) == 0 ? 0 : 5;
-}
-CPP
   # shellcheck disable=SC2086  # flags are words
-  if ! "$cxx" -std=c++17 $flags -I "$root/include/Ruvo_Common" "$tmp/client.cpp" "$library" -pthread \
-       -o "$tmp/client" 2> "$tmp/compile.log"; then
+  if ! "$cxx" -std=c++17 $flags -I "$root/include/Ruvo_Common" "$source/tests/install/library_client.cpp" \
+       "$library" -pthread -o "$tmp/client" 2> "$tmp/compile.log"; then
     cat "$tmp/compile.log"
     fail "a program cannot be built against the installed library"
   elif ! "$tmp/client"; then
