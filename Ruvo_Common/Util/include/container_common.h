@@ -1,5 +1,5 @@
-// Shared by the Queue and List containers: the lock-control protocol and
-// the storage they allocate once, in init.
+// Shared by the Queue and List containers: the lock-control protocol, the
+// storage they allocate once, in init, and their linear search.
 //
 // A lock-control handler is a plain function uint8_t (bool enable, void* data):
 // called with true to lock and false to unlock, with the opaque data the
@@ -68,4 +68,36 @@ void release(T*& storage) {
   storage = nullptr;
 }
 
+// Frees the old storage and takes fresh (from allocate) in its place; the
+// capacity is size, or 0 when fresh is null.
+template <typename T>
+void replace(T*& storage, unsigned int& capacity, T* fresh, unsigned int size) {
+  release(storage);
+  storage = fresh;
+  capacity = fresh != nullptr ? size : 0;
+}
+
 }  // namespace container_storage
+
+namespace container_search {
+
+// Position of the first (or, when last, the last) of count elements, read
+// through element(i), that equals data: element == data, or equal(element,
+// data) when equal is set. 0 found, *index written; 1 not found or index null.
+template <typename T, typename Element>
+uint8_t find(unsigned int count, Element element, const T& data,
+             bool (*equal)(const T&, const T&), bool last, unsigned int* index) {
+  if (index == nullptr) return 1;
+  uint8_t result = 1;
+  for (unsigned int i = 0; i < count; ++i) {
+    const T& candidate = element(i);
+    if (equal != nullptr ? equal(candidate, data) : candidate == data) {
+      *index = i;
+      result = 0;
+      if (!last) break;
+    }
+  }
+  return result;
+}
+
+}  // namespace container_search

@@ -127,7 +127,6 @@ class List {
   uint8_t set_Insert_Held(unsigned int index, const T* data, unsigned int count);
   uint8_t get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last,
                    bool lock_ignore);
-  void set_Storage(T* storage, unsigned int size);
 };
 
 #include "list_impl.h"

@@ -16,15 +16,8 @@ List<T>::~List() {
 }
 
 template <typename T>
-void List<T>::set_Storage(T* storage, unsigned int size) {
-  buffer_ptr = storage;
-  buffer_size = storage != nullptr ? size : 0;
-}
-
-template <typename T>
 void List<T>::init(unsigned int size) {
-  container_storage::release(buffer_ptr);
-  set_Storage(container_storage::allocate<T>(size), size);
+  container_storage::replace(buffer_ptr, buffer_size, container_storage::allocate<T>(size), size);
   buffer_count = 0;
   lock_data = nullptr;
   set_Lock = nullptr;
@@ -69,8 +62,7 @@ uint8_t List<T>::set_Size(unsigned int size, bool lock_ignore) {
       memcpy(static_cast<void*>(storage), static_cast<const void*>(buffer_ptr),
              sizeof(T) * buffer_count);
     }
-    container_storage::release(buffer_ptr);
-    set_Storage(storage, size);
+    container_storage::replace(buffer_ptr, buffer_size, storage, size);
     return 0;
   });
 }
@@ -211,17 +203,8 @@ template <typename T>
 uint8_t List<T>::get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last,
                           bool lock_ignore) {
   return run_Locked(lock_ignore, [&]() -> uint8_t {
-    if (index == nullptr) return 1;
-    uint8_t result = 1;
-    unsigned int count = buffer_count;
-    for (unsigned int i = 0; i < count; ++i) {
-      if (equal != nullptr ? equal(buffer_ptr[i], data) : buffer_ptr[i] == data) {
-        *index = i;
-        result = 0;
-        if (!last) break;
-      }
-    }
-    return result;
+    auto element = [this](unsigned int i) -> const T& { return buffer_ptr[i]; };
+    return container_search::find(buffer_count, element, data, equal, last, index);
   });
 }
 

@@ -98,7 +98,6 @@ class Queue {
   uint8_t run_Locked(Work work);
   unsigned int get_Slot(unsigned int position) const;
   uint8_t get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last);
-  void set_Storage(T* storage, unsigned int size);
 };
 
 #include "queue_impl.h"

@@ -17,15 +17,8 @@ Queue<T>::~Queue() {
 }
 
 template <typename T>
-void Queue<T>::set_Storage(T* storage, unsigned int size) {
-  buffer_ptr = storage;
-  buffer_size = storage != nullptr ? size : 0;
-}
-
-template <typename T>
 void Queue<T>::init(unsigned int size) {
-  container_storage::release(buffer_ptr);
-  set_Storage(container_storage::allocate<T>(size), size);
+  container_storage::replace(buffer_ptr, buffer_size, container_storage::allocate<T>(size), size);
   buffer_rear = 0;
   buffer_front = 0;
   buffer_count = 0;
@@ -73,13 +66,7 @@ uint8_t Queue<T>::Enqueue(const T* data, unsigned int count) {
 
 template <typename T>
 uint8_t Queue<T>::Dequeue(T* data) {
-  return run_Locked([&]() -> uint8_t {
-    if (data == nullptr || buffer_count == 0) return 1;
-    *data = buffer_ptr[buffer_front];
-    if (++buffer_front == buffer_size) buffer_front = 0;
-    buffer_count = buffer_count - 1;
-    return 0;
-  });
+  return Dequeue(data, 1);
 }
 
 template <typename T>
@@ -103,8 +90,7 @@ uint8_t Queue<T>::set_Size(unsigned int size) {
     if (storage == nullptr) return 1;
     unsigned int count = buffer_count;
     for (unsigned int i = 0; i < count; ++i) storage[i] = buffer_ptr[get_Slot(i)];
-    container_storage::release(buffer_ptr);
-    set_Storage(storage, size);
+    container_storage::replace(buffer_ptr, buffer_size, storage, size);
     buffer_front = 0;
     buffer_rear = count == size ? 0 : count;
     return 0;
@@ -148,17 +134,8 @@ uint8_t Queue<T>::get_Front(T* data) {
 template <typename T>
 uint8_t Queue<T>::get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last) {
   return run_Locked([&]() -> uint8_t {
-    if (index == nullptr) return 1;
-    uint8_t result = 1;
-    for (unsigned int i = 0; i < buffer_count; ++i) {
-      const T& element = buffer_ptr[get_Slot(i)];
-      if (equal != nullptr ? equal(element, data) : element == data) {
-        *index = i;
-        result = 0;
-        if (!last) break;
-      }
-    }
-    return result;
+    auto element = [this](unsigned int i) -> const T& { return buffer_ptr[get_Slot(i)]; };
+    return container_search::find(buffer_count, element, data, equal, last, index);
   });
 }
 
