@@ -32,6 +32,7 @@ void set_Data_Bytes(Packet* packet, DATA_TYPE type, const void* bytes, unsigned 
       (static_cast<uint8_t>(type) << data_type_shift));
 }
 
+// All fields zero, data null: the caller has released any data first.
 void set_Empty(Packet* packet) {
   packet->packet_length = 0;
   packet->packet_control1 = 0;
@@ -81,12 +82,9 @@ uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE
 
 uint8_t init_Packet(Packet* packet, uint8_t packet_length) {
   if (packet == nullptr) return 1;
-  packet->packet_length = packet_length;
-  packet->packet_control1 = 0;
-  packet->packet_control2 = 0;
-  packet->address = ADDRESS::DESCRIPTION;
-  packet->subaddress = 0;
   deinit_Packet_Data(packet);
+  set_Empty(packet);
+  packet->packet_length = packet_length;
   if (packet_length > packet_header_length) {
     packet->data = new uint8_t[packet_length - packet_header_length];
   }

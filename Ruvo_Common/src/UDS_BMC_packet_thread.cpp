@@ -96,17 +96,12 @@ class Fd_Holder {
 struct Server_State {
   Fd_Holder uds_fd;
   Fd_Holder packet_epollfd;
-  epoll_event packet_epoll_event[max_epoll_event_count];
+  epoll_event packet_epoll_event[max_epoll_event_count] = {};
   List<int> client_list;         // connected clients, in order of arrival; no lock
   List<int> remove_client_list;  // clients whose broadcast write failed this pass
-  sockaddr_un server;
-  sockaddr_un client;
+  sockaddr_un server = {};
+  sockaddr_un client = {};
 
-  Server_State() {
-    memset(packet_epoll_event, 0, sizeof packet_epoll_event);
-    memset(&server, 0, sizeof server);
-    memset(&client, 0, sizeof client);
-  }
   // Connections still open when the thread ends are closed with it.
   ~Server_State() {
     for (unsigned int i = 0; i < client_list.get_Count(); i++) close(client_list[i]);
@@ -131,6 +126,15 @@ uint8_t get_UDS_BMC_Packet_Read(int socket_fd, BMC::Packet* packet) {
     printf("[ERROR] %s: %s: packet data read error, 0x%X\n", __func__, __func__, socket_fd);
   }
   return ret;
+}
+
+// Adds fd to the epoll instance for input and hang-up; epoll_ctl's result.
+int set_Epoll_Add(int epollfd, int fd) {
+  epoll_event event;
+  memset(&event, 0, sizeof event);
+  event.events = EPOLLIN | EPOLLRDHUP;
+  event.data.fd = fd;
+  return epoll_ctl(epollfd, EPOLL_CTL_ADD, fd, &event);
 }
 
 // Frees every packet still queued (a new start drops what an earlier run
@@ -184,11 +188,7 @@ bool set_Server_Setup(Server_State* s) {
   }
 
   s->packet_epollfd.set(epoll_create1(EPOLL_CLOEXEC));
-  epoll_event event;
-  memset(&event, 0, sizeof event);
-  event.events = EPOLLIN | EPOLLRDHUP;
-  event.data.fd = s->uds_fd.get();
-  if (epoll_ctl(s->packet_epollfd.get(), EPOLL_CTL_ADD, s->uds_fd.get(), &event) != 0) {
+  if (set_Epoll_Add(s->packet_epollfd.get(), s->uds_fd.get()) != 0) {
     printf("[ERROR] %s: %s epoll_ctl() error\n", thread_name, thread_name);
     return false;
   }
@@ -212,11 +212,7 @@ void set_Client_Accept(Server_State* s) {
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 
   if (s->client_list.set_Data_Add(fd, false) == 0) {
-    epoll_event event;
-    memset(&event, 0, sizeof event);
-    event.events = EPOLLIN | EPOLLRDHUP;
-    event.data.fd = fd;
-    epoll_ctl(s->packet_epollfd.get(), EPOLL_CTL_ADD, fd, &event);
+    set_Epoll_Add(s->packet_epollfd.get(), fd);
     return;
   }
   close(fd);
@@ -271,22 +267,17 @@ void set_Client_Request(Server_State* s, int fd, uint32_t events) {
 // Sends at most one queued broadcast to every client; clients whose write
 // failed are dropped after the pass.
 void set_Broadcast_Pass(Server_State* s) {
-  s->remove_client_list.set_Clear(false);
-
-  // The count is peeked under the queue's mutex so that the peek is not a
-  // data race with a concurrent Enqueue.
-  pthread_mutex_lock(&broadcast_queue_mutex);
-  unsigned int pending = broadcast_queue.get_Count();
-  pthread_mutex_unlock(&broadcast_queue_mutex);
-  if (pending == 0) return;
-
+  // Dequeue into a valid pointer gives 1 only for an empty queue, the idle
+  // case, so no separate peek at the count is needed.
   BMC::Packet* packet = nullptr;
   uint8_t ret = broadcast_queue.Dequeue(&packet);
+  if (ret == 1) return;
   if (ret != 0) {
     printf("[ERROR] %s: %s: broadcast queue dequeue error: %d\n", thread_name, thread_name, ret);
   }
   if (packet == nullptr) return;
 
+  s->remove_client_list.set_Clear(false);
   for (uint16_t i = 0; i < s->client_list.get_Count(); i++) {
     int client_fd = s->client_list[i];
     if (set_UDS_BMC_Packet_Write(client_fd, *packet) != 0) {
