@@ -38,7 +38,7 @@ if(TARGET nodekeeper)
 endif()
 
 # The common library as one static library of its object modules.
-add_library(ruvo_common STATIC $<TARGET_OBJECTS:packet_codec> $<TARGET_OBJECTS:packet_stream_io>)
+add_library(ruvo_common STATIC $<TARGET_OBJECTS:ruvo_log> $<TARGET_OBJECTS:packet_codec> $<TARGET_OBJECTS:packet_stream_io>)
 if(TARGET uds_packet_server)
   target_sources(ruvo_common PRIVATE $<TARGET_OBJECTS:uds_packet_server>)
 endif()

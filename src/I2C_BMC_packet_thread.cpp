@@ -31,6 +31,7 @@
 #include "fd_holder.h"
 #include "platform_paths.h"
 #include "queue.h"
+#include "log_line.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ bool set_I2C_Packet_Write(int i2c_fd, uint8_t address, const BMC::Packet& packet
     const size_t length = get_I2C_Packet_Frame(packet, buffer);
     const ssize_t written = set_I2C_Transaction(i2c_fd, address, I2C_Direction::WRITE, buffer, length);
     if (written <= 0) {
-        printf("[ERROR] %s: packet write failed, %d, %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
+        log_line("[ERROR] %s: packet write failed, %d, %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
                strerror(errno));
         return true;
     }
@@ -201,13 +202,13 @@ void* I2C_BMC_Packet_Thread(void*)
     event.events = EPOLLIN;
     event.data.fd = value_fd.get();
     if (epoll_ctl(epoll_fd.get(), EPOLL_CTL_ADD, value_fd.get(), &event) != 0) {
-        printf("[ERROR] %s: epoll_ctl() error\n", "I2C_BMC_Packet_Thread");
+        log_line("[ERROR] %s: epoll_ctl() error\n", "I2C_BMC_Packet_Thread");
         thread_end_flag = true;
         return nullptr;
     }
     Fd_Holder i2c_fd(open(i2c_node_path, O_RDWR | O_CLOEXEC));
     if (i2c_fd.get() < 0) {
-        printf("[ERROR] %s: open() error\n", "I2C_BMC_Packet_Thread");
+        log_line("[ERROR] %s: open() error\n", "I2C_BMC_Packet_Thread");
         thread_end_flag = true;
         return nullptr;
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "fd_holder.h"
+#include "log_line.h"
 
 namespace {
 
@@ -50,10 +51,10 @@ void set_GPIO_Attribute(const char* caller, int gpio_number, GPIO_FILE_TYEP type
     get_GPIO_Path(gpio_number, path, type);
     switch (set_Attribute_File(path, text, count)) {
     case Attribute_Status::OPEN_FAILED:
-        printf("[ERROR] %s: open() error\n", caller);
+        log_line("[ERROR] %s: open() error\n", caller);
         break;
     case Attribute_Status::TRANSFER_FAILED:
-        printf("[ERROR] %s: write error\n", caller);
+        log_line("[ERROR] %s: write error\n", caller);
         break;
     case Attribute_Status::DONE:
         break;
@@ -145,10 +146,10 @@ void init_GPIO(int gpio_number, GPIO_DIR pin_dir, GPIO_EDGE edge, bool value)
     const int length = snprintf(buffer, sizeof buffer, "%d", gpio_number);
     switch (set_Attribute_File(gpio_export_path, buffer, static_cast<size_t>(length) + 1)) {
     case Attribute_Status::OPEN_FAILED:
-        printf("[ERROR] %s: open() error", "init_GPIO");
+        log_line("[ERROR] %s: open() error", "init_GPIO");
         return;
     case Attribute_Status::TRANSFER_FAILED:
-        printf("[ERROR] %s: write error\n", "init_GPIO");
+        log_line("[ERROR] %s: write error\n", "init_GPIO");
         break;
     case Attribute_Status::DONE:
         break;
@@ -171,10 +172,10 @@ bool get_GPIO_Value(int gpio_number)
     int error = 0;
     switch (get_Attribute_File(path, &result, &error)) {
     case Attribute_Status::OPEN_FAILED:
-        printf("[ERROR] %s: open() error, %s\n", "get_GPIO_Value", strerror(error));
+        log_line("[ERROR] %s: open() error, %s\n", "get_GPIO_Value", strerror(error));
         return false;
     case Attribute_Status::TRANSFER_FAILED:
-        printf("[ERROR] %s: read error, %s\n", "get_GPIO_Value", strerror(error));
+        log_line("[ERROR] %s: read error, %s\n", "get_GPIO_Value", strerror(error));
         break;
     case Attribute_Status::DONE:
         break;

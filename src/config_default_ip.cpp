@@ -17,6 +17,7 @@
 
 #include "config.h"
 #include "platform_paths.h"
+#include "log_line.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ bool update_Config_Default_IP_Address()
     }
     ip_address = candidate;
     ip_address_update_flag = true;
-    printf("[INFO] %s: Default IP: %s\n", __func__, ip_address.c_str());
+    log_line("[INFO] %s: Default IP: %s\n", __func__, ip_address.c_str());
     return true;
 }
 

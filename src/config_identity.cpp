@@ -17,6 +17,7 @@
 #include "config_internal.h"
 #include "fd_holder.h"
 #include "platform_paths.h"
+#include "log_line.h"
 
 namespace {
 
@@ -58,13 +59,13 @@ public:
     Eeprom_Window() : fd_(open(eeprom_dir, O_RDONLY | O_CLOEXEC))
     {
         if (fd_.get() < 0) {
-            printf("[ERROR] %s: fopen() Error\n", "get_EEPROM_Config");
+            log_line("[ERROR] %s: fopen() Error\n", "get_EEPROM_Config");
             return;
         }
         void* map = mmap(nullptr, eeprom_window_length, PROT_READ, MAP_PRIVATE, fd_.get(),
                          static_cast<off_t>(eeprom_mapping_address));
         if (map == MAP_FAILED) {
-            printf("[ERROR] %s: mmap() Error\n", "get_EEPROM_Config");
+            log_line("[ERROR] %s: mmap() Error\n", "get_EEPROM_Config");
             return;
         }
         bytes_ = static_cast<const uint8_t*>(map);

@@ -12,6 +12,7 @@
 #include "config_internal.h"
 #include "config_netplan_text.h"
 #include "platform_paths.h"
+#include "log_line.h"
 
 const char* const netplan_config_path = NK_PLATFORM_PATH("/etc/netplan/99-netcfg.yaml");
 
@@ -165,7 +166,7 @@ uint8_t set_Network_Config_Data(NETWORK_CONFIG_TYPE type, const char* str)
         return 0;
     }
     if (type != NETWORK_CONFIG_TYPE::MODE && !netplan_text::is_address_text(str)) {
-        printf("[ERROR] %s: refused a value that is not a dotted IPv4 text (digits and dots, 1 to 15)\n",
+        log_line("[ERROR] %s: refused a value that is not a dotted IPv4 text (digits and dots, 1 to 15)\n",
                "set_Network_Config_Data");
         return 0;
     }

@@ -8,6 +8,7 @@
 #include "config_internal.h"
 #include "config_netplan_text.h"
 #include "platform_paths.h"
+#include "log_line.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ bool accept_address(const char* caller, const char* buffer)
     if (netplan_text::is_address_text(buffer)) {
         return true;
     }
-    printf("[ERROR] %s: refused a value that is not a dotted IPv4 text (digits and dots, 1 to 15)\n", caller);
+    log_line("[ERROR] %s: refused a value that is not a dotted IPv4 text (digits and dots, 1 to 15)\n", caller);
     return false;
 }
 
@@ -116,7 +117,7 @@ bool set_Config_Hostname(char* buffer)
         return false;
     }
     if (!netplan_text::is_hostname(buffer)) {
-        printf("[ERROR] set_Config_Hostname: refused a host name that is not letters, digits and hyphens in "
+        log_line("[ERROR] set_Config_Hostname: refused a host name that is not letters, digits and hyphens in "
                "dot-separated labels of 1 to 63 characters, 64 at most\n");
         return false;
     }

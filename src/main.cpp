@@ -16,6 +16,7 @@
 #include "I2C_BMC_packet_thread.h"
 #include "config.h"
 #include "sensor.h"
+#include "log_line.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ int BMC_Broadcast_Packet_Handler(const BMC::Packet& /*packet*/) { return 0; }
 // the requester then receives an ERROR packet.
 int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t /*error_code*/)
 {
-    printf("[ERROR] %s: \n", "BMC_Packet_Receive_Error_Handler");
+    log_line("[ERROR] %s: \n", "BMC_Packet_Receive_Error_Handler");
     BMC::init_Packet(response_packet, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::ERROR, false,
                      BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
     return 0;
@@ -122,14 +123,14 @@ int main(int /*argc*/, char** /*argv*/)
     if (init_I2C_BMC_Packet_Thread(BMC_Broadcast_Packet_Handler, BMC_Packet_Receive_Error_Handler) != 0) {
         // Without the link every report would be refused: leave, so that the
         // service manager can start the daemon again.
-        printf("[ERROR] %s: BMC I2C link could not be started\n", "main");
+        log_line("[ERROR] %s: BMC I2C link could not be started\n", "main");
         return 1;
     }
 
     char version[buffer_length];
     memset(version, 0, sizeof version);
     get_Config_Version(version);
-    printf("[INFO] %s: Tovana Ruvo Narel Main Daemon %s - %s %s\n", "main", version, build_date, build_time);
+    log_line("[INFO] %s: Tovana Ruvo Narel Main Daemon %s - %s %s\n", "main", version, build_date, build_time);
 
     update_Broadcast_Packet(true);
 

@@ -21,6 +21,7 @@
 
 #include "fd_holder.h"
 #include "platform_paths.h"
+#include "log_line.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address)
     snprintf(path, sizeof path, i2c_device_format, i2c_adaptor_number);
     Fd_Holder fd(open(path, O_RDWR | O_CLOEXEC));
     if (fd.get() < 0) {
-        printf("[ERROR] %s: i2c file open error!\n", __func__);
+        log_line("[ERROR] %s: i2c file open error!\n", __func__);
         return false;
     }
     (void)ioctl(fd.get(), I2C_SLAVE, static_cast<unsigned long>(slave_address));
@@ -135,14 +136,14 @@ void init_NAREL_Sensor()
     } else {
         const I2C_TEMP found = get_Onboard_Temperature_Sensor_Detect();
         if (found == I2C_TEMP::NOT_AVAILABLE) {
-            printf("[ERROR] %s: Onboard Temperature Sensor not found\n", __func__);
+            log_line("[ERROR] %s: Onboard Temperature Sensor not found\n", __func__);
             onboard_temp_sensor_notfound = true;
             return;
         }
         address = static_cast<uint8_t>(found);
         snprintf(command, sizeof command, new_device_format, address, temp_sensor_i2c_adapter_number);
         if (set_Command(command, nullptr, 0) != 0) {
-            printf("[ERROR] %s: bmc temp sensor load error", __func__);
+            log_line("[ERROR] %s: bmc temp sensor load error", __func__);
         }
         std::this_thread::sleep_for(driver_bind_wait);
     }
@@ -151,11 +152,11 @@ void init_NAREL_Sensor()
     snprintf(command, sizeof command, hwmon_list_format, temp_sensor_i2c_adapter_number,
              temp_sensor_i2c_adapter_number, address);
     if (set_Command(command, hwmon_temp, hwmon_name_size) != 0) {
-        printf("[ERROR] %s: get bmc node hwmon path error", __func__);
+        log_line("[ERROR] %s: get bmc node hwmon path error", __func__);
     }
-    printf("[INFO] %s: Onboard Temperature sensor address: 0x%X\n", __func__, address);
+    log_line("[INFO] %s: Onboard Temperature sensor address: 0x%X\n", __func__, address);
     hwmon_temp[strcspn(hwmon_temp, "\n")] = '\0';
-    printf("[INFO] %s: Narel Sensor init\n", __func__);
+    log_line("[INFO] %s: Narel Sensor init\n", __func__);
 }
 
 void update_Temperature()

@@ -20,6 +20,7 @@
 #include "BMC_data_protocol_read_write.h"
 #include "list.h"
 #include "queue.h"
+#include "log_line.h"
 
 namespace {
 
@@ -111,9 +112,9 @@ struct Server_State {
 uint8_t set_UDS_BMC_Packet_Write(int socket_fd, const BMC::Packet& packet) {
   uint8_t ret = set_Packet_Write(socket_fd, packet);
   if (ret == 1) {
-    printf("[ERROR] %s: %s: packet header write error, 0x%X\n", __func__, __func__, socket_fd);
+    log_line("[ERROR] %s: %s: packet header write error, 0x%X\n", __func__, __func__, socket_fd);
   } else if (ret == 2) {
-    printf("[ERROR] %s: %s: packet data write error, 0x%X\n", __func__, __func__, socket_fd);
+    log_line("[ERROR] %s: %s: packet data write error, 0x%X\n", __func__, __func__, socket_fd);
   }
   return ret;
 }
@@ -121,9 +122,9 @@ uint8_t set_UDS_BMC_Packet_Write(int socket_fd, const BMC::Packet& packet) {
 uint8_t get_UDS_BMC_Packet_Read(int socket_fd, BMC::Packet* packet) {
   uint8_t ret = get_Packet_Read(socket_fd, packet);
   if (ret == 2) {
-    printf("[ERROR] %s: %s: packet header read error, 0x%X\n", __func__, __func__, socket_fd);
+    log_line("[ERROR] %s: %s: packet header read error, 0x%X\n", __func__, __func__, socket_fd);
   } else if (ret == 3) {
-    printf("[ERROR] %s: %s: packet data read error, 0x%X\n", __func__, __func__, socket_fd);
+    log_line("[ERROR] %s: %s: packet data read error, 0x%X\n", __func__, __func__, socket_fd);
   }
   return ret;
 }
@@ -162,13 +163,13 @@ bool set_Server_Setup(Server_State* s) {
   s->remove_client_list.init(max_client_count);
   if (!set_Broadcast_Queue_Setup() || s->client_list.get_Size() != max_client_count ||
       s->remove_client_list.get_Size() != max_client_count) {
-    printf("[ERROR] %s: %s: error\n", thread_name, thread_name);
+    log_line("[ERROR] %s: %s: error\n", thread_name, thread_name);
     return false;
   }
 
   s->uds_fd.set(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (s->uds_fd.get() < 0) {
-    printf("[ERROR] %s: %s: error\n", thread_name, thread_name);
+    log_line("[ERROR] %s: %s: error\n", thread_name, thread_name);
     return false;
   }
 
@@ -178,18 +179,18 @@ bool set_Server_Setup(Server_State* s) {
   unlink(s->server.sun_path);
   socklen_t address_length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path_length);
   if (bind(s->uds_fd.get(), reinterpret_cast<sockaddr*>(&s->server), address_length) != 0) {
-    printf("[ERROR] %s: %s: bind() error\n", thread_name, thread_name);
+    log_line("[ERROR] %s: %s: bind() error\n", thread_name, thread_name);
     return false;
   }
 
   if (listen(s->uds_fd.get(), listen_backlog) != 0) {
-    printf("[ERROR] %s: %s listen() error\n", thread_name, thread_name);
+    log_line("[ERROR] %s: %s listen() error\n", thread_name, thread_name);
     return false;
   }
 
   s->packet_epollfd.set(epoll_create1(EPOLL_CLOEXEC));
   if (set_Epoll_Add(s->packet_epollfd.get(), s->uds_fd.get()) != 0) {
-    printf("[ERROR] %s: %s epoll_ctl() error\n", thread_name, thread_name);
+    log_line("[ERROR] %s: %s epoll_ctl() error\n", thread_name, thread_name);
     return false;
   }
   return true;
@@ -201,7 +202,7 @@ void set_Client_Accept(Server_State* s) {
   int fd = accept4(s->uds_fd.get(), reinterpret_cast<sockaddr*>(&s->client), &address_length,
                    SOCK_CLOEXEC);
   if (fd == -1) {
-    printf("[ERROR] %s: %s: accept() failed, return: 0x%02X\n", thread_name, thread_name, fd);
+    log_line("[ERROR] %s: %s: accept() failed, return: 0x%02X\n", thread_name, thread_name, fd);
     return;
   }
 
@@ -216,13 +217,13 @@ void set_Client_Accept(Server_State* s) {
     return;
   }
   close(fd);
-  printf("[ERROR] %s: %s: MAX_Client!\n", thread_name, thread_name);
+  log_line("[ERROR] %s: %s: MAX_Client!\n", thread_name, thread_name);
 }
 
 // Forgets a client: out of the list and the epoll instance, then closed.
 void set_Client_Drop(Server_State* s, int fd) {
   if (s->client_list.set_Remove_All(fd, false) != 0) {
-    printf("[ERROR] %s: %s: client_list.set_Remove_All() error\n", thread_name, thread_name);
+    log_line("[ERROR] %s: %s: client_list.set_Remove_All() error\n", thread_name, thread_name);
   }
   epoll_ctl(s->packet_epollfd.get(), EPOLL_CTL_DEL, fd, nullptr);
   close(fd);
@@ -239,25 +240,25 @@ void set_Client_Request(Server_State* s, int fd, uint32_t events) {
   if (ret != 0) {
     // A peer that hung up is dropped quietly.
     if ((events & EPOLLRDHUP) == 0) {
-      printf("[ERROR] %s: %s: get_UDS_BMC_Packet_Read() error\n", thread_name, thread_name);
+      log_line("[ERROR] %s: %s: get_UDS_BMC_Packet_Read() error\n", thread_name, thread_name);
     }
     socket_close_flag = true;
   } else {
     if (BMC_Packet_Handler == nullptr) {
-      printf("[ERROR] %s: %s: BMC_Packet_Handler() error\n", thread_name, thread_name);
+      log_line("[ERROR] %s: %s: BMC_Packet_Handler() error\n", thread_name, thread_name);
       socket_close_flag = true;
     } else if (BMC_Packet_Handler(receive_packet, &response_packet) != 0) {
       if (BMC_Packet_Receive_Error_Handler != nullptr) {
         BMC_Packet_Receive_Error_Handler(&response_packet, 1);
         socket_close_flag = true;
       } else {
-        printf("[ERROR] %s: %s: BMC_Packet_Receive_Error_Handler() error\n", thread_name,
+        log_line("[ERROR] %s: %s: BMC_Packet_Receive_Error_Handler() error\n", thread_name,
                thread_name);
       }
     }
     if (BMC::get_Packet_Response_Require_Flag(receive_packet) &&
         set_UDS_BMC_Packet_Write(fd, response_packet) != 0) {
-      printf("[ERROR] %s: %s: set_UDS_BMC_Packet_Write() error\n", thread_name, thread_name);
+      log_line("[ERROR] %s: %s: set_UDS_BMC_Packet_Write() error\n", thread_name, thread_name);
       socket_close_flag = true;
     }
   }
@@ -273,7 +274,7 @@ void set_Broadcast_Pass(Server_State* s) {
   uint8_t ret = broadcast_queue.Dequeue(&packet);
   if (ret == 1) return;
   if (ret != 0) {
-    printf("[ERROR] %s: %s: broadcast queue dequeue error: %d\n", thread_name, thread_name, ret);
+    log_line("[ERROR] %s: %s: broadcast queue dequeue error: %d\n", thread_name, thread_name, ret);
   }
   if (packet == nullptr) return;
 
@@ -282,7 +283,7 @@ void set_Broadcast_Pass(Server_State* s) {
     int client_fd = s->client_list[i];
     if (set_UDS_BMC_Packet_Write(client_fd, *packet) != 0) {
       s->remove_client_list.set_Data_Add(client_fd, false);
-      printf("[ERROR] %s: %s: broadcast packet write error, fd: %d\n", thread_name, thread_name,
+      log_line("[ERROR] %s: %s: broadcast packet write error, fd: %d\n", thread_name, thread_name,
              client_fd);
     }
   }
@@ -298,7 +299,7 @@ void set_Server_Loop(Server_State* s) {
     int count = epoll_wait(s->packet_epollfd.get(), s->packet_epoll_event, max_epoll_event_count,
                            epoll_wait_timeout_ms);
     if (count == -1) {
-      printf("[ERROR] %s: %s: epoll_wait() error\n", thread_name, thread_name);
+      log_line("[ERROR] %s: %s: epoll_wait() error\n", thread_name, thread_name);
       usleep(poll_interval_us);
     } else if (count == 0) {
       set_Broadcast_Pass(s);
@@ -384,7 +385,7 @@ uint8_t set_UDS_BMC_Broadcast_Packet(const BMC::Packet& packet) {
   pthread_mutex_unlock(&broadcast_queue_setup_mutex);
   if (ret == 0) return 0;
 
-  printf("[ERROR] %s: %s: broadcast queue enqueue error: %d\n", __func__, __func__, ret);
+  log_line("[ERROR] %s: %s: broadcast queue enqueue error: %d\n", __func__, __func__, ret);
   if (ret <= 3) delete copy;
   return ret;
 }
