@@ -55,6 +55,7 @@ pthread_cond_t RX_queue_condition = PTHREAD_COND_INITIALIZER;
 pthread_t thread;
 std::atomic<bool> thread_start_flag{false};         // set-up done, loop not left
 std::atomic<bool> thread_stop_request_flag{false};  // the stop call asks the worker to leave
+std::atomic<uint64_t> loop_count{0};               // iterations of the worker's loop
 std::atomic<bool> thread_end_flag{false};           // the worker has finished (start call's view)
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, unsigned char) = nullptr;
 
@@ -218,6 +219,7 @@ void* I2C_BMC_Packet_Thread(void*)
     // Keeps the last byte read when a read fails.
     char value = 0;
     while (!thread_stop_request_flag) {
+        loop_count.fetch_add(1, std::memory_order_relaxed);
         // One positioned read per pass: the line's value is at offset 0.
         const ssize_t got = pread(value_fd.get(), &value, 1, 0);
         if (got != 0 && value == '0') {
@@ -301,6 +303,8 @@ void set_I2C_BMC_Packet_Thread_Stop()
     thread_stop_request_flag = true;
     pthread_join(thread, nullptr);
 }
+
+uint64_t get_I2C_BMC_Packet_Thread_Loop_Count() { return loop_count.load(std::memory_order_relaxed); }
 
 bool get_I2C_BMC_Packet_Thread_Start_Flag() { return thread_start_flag; }
 
