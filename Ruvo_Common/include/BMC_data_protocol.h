@@ -153,7 +153,9 @@ enum _SUBADDRESS_POWER_STATUS : uint8_t {
 // Invariant kept by the codec: packet_length > 5 <=> data points to exactly
 // packet_length - 5 bytes; otherwise data is null. (A size refused with
 // code 2 on a record that held data leaves packet_length counting released
-// bytes: give it data again or clear it before sending or copying.)
+// bytes: give it data again or clear it before sending. Copying it is safe:
+// the copy is the same, a length without data; the stream writer sends none
+// of it.)
 struct __attribute__((packed)) Packet {
   uint8_t packet_length;    // whole packet in bytes, this byte included
   uint8_t packet_control1;  // bit 7 broadcast, bits 6..0 NODE_ID
@@ -197,7 +199,9 @@ uint8_t init_Packet(Packet* packet, uint8_t packet_length);
 
 // Makes *packet a deep copy of source_packet: the destination's old data is
 // released and the copy gets its own array. Header bytes beyond the source's
-// header length stay 0 (a copied PING has address and subaddress 0).
+// header length stay 0 (a copied PING has address and subaddress 0). A
+// source whose data store was refused (length above 5, data null) gives a
+// copy with the same header and, like its source, no data array.
 // A null packet is ignored: nothing happens.
 void init_Packet(Packet* packet, const Packet& source_packet);
 

@@ -30,5 +30,7 @@ uint8_t get_Packet_Read(int fd, BMC::Packet* packet);
 // (data holds packet_length - 5 bytes).
 // Returns 0 the whole packet was written; 1 writing the header failed;
 // 2 writing the data failed (some bytes may have gone out: the stream is
-// out of step). A vanished peer raises SIGPIPE unless the process ignores it.
+// out of step), or the record has no data array for its length (a refused
+// data store; nothing is written then). A vanished peer raises SIGPIPE
+// unless the process ignores it.
 uint8_t set_Packet_Write(int fd, const BMC::Packet& packet);

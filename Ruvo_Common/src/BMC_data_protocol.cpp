@@ -95,9 +95,13 @@ void init_Packet(Packet* packet, const Packet& source_packet) {
   if (packet == nullptr || packet == &source_packet) return;
   uint8_t header_length = get_Packet_Header_Length(source_packet);
   uint8_t data_length = get_Packet_Data_Length(source_packet);
-  init_Packet(packet, source_packet.packet_length);
+  // A record whose data store was refused keeps a length above 5 without a
+  // data array: the copy takes the same header and, like its source, no
+  // array (an unfilled one would carry stray heap bytes to a transport).
+  bool has_data = data_length > 0 && source_packet.data != nullptr;
+  init_Packet(packet, has_data ? source_packet.packet_length : header_length);
   std::memcpy(static_cast<void*>(packet), static_cast<const void*>(&source_packet), header_length);
-  if (data_length > 0) {
+  if (has_data) {
     std::memcpy(packet->data, source_packet.data, data_length);
   }
 }

@@ -231,6 +231,22 @@ TEST(CodecCopy, ReleasesOldDataAndSharesNothing) {
   init_Packet(nullptr, copy);  // ignored
 }
 
+TEST(CodecCopy, RefusedDataStoreCopiesHeaderWithoutArray) {
+  Packet source;
+  init_Packet(&source, NODE_ID::NAREL_2, false, PACKET_TYPE::WRITE, true, ADDRESS::NETWORK, 4,
+              DATA_TYPE::STRING, "10.0.0.1", 9);
+  ASSERT_EQ(set_Packet_String(&source, std::string(300, 'x').c_str()), 2);
+  ASSERT_EQ(source.packet_length, 14);  // still counts the released bytes
+  ASSERT_EQ(source.data, nullptr);
+
+  Packet copy;
+  init_Packet(&copy, 40);  // the copy's old array is released
+  init_Packet(&copy, source);
+  EXPECT_EQ(std::memcmp(&copy, &source, packet_header_length), 0);
+  EXPECT_EQ(copy.data, nullptr);
+  EXPECT_EQ(get_Packet_Data_Length(copy), 9);
+}
+
 TEST(CodecCount, ItemsAndUnsizedTypes) {
   Packet p;
   set_Packet_Type(&p, PACKET_TYPE::WRITE, false);

@@ -186,6 +186,22 @@ TEST(StreamWrite, FailureCodes) {
   close(fds[1]);
 }
 
+TEST(StreamWrite, RecordWithoutItsDataSendsNothing) {
+  // A refused data store leaves the length counting bytes that are gone;
+  // a copy of such a record has no array either.
+  Packet source;
+  ASSERT_EQ(read_Chunks({float_report}, &source), 0);
+  ASSERT_EQ(set_Packet_Data(&source, DATA_TYPE::UINT64, "", 40), 2);
+  Packet copy;
+  init_Packet(&copy, source);
+
+  SocketPair s;
+  EXPECT_EQ(set_Packet_Write(s.local, source), 2);
+  EXPECT_EQ(set_Packet_Write(s.local, copy), 2);
+  shutdown(s.local, SHUT_WR);
+  EXPECT_EQ(read_All(s.peer), Bytes{});
+}
+
 TEST(StreamRoundTrip, ReadBackAndWriteBackByteForByte) {
   Bytes stream;
   const Bytes images[] = {
