@@ -16,11 +16,14 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "BMC_data_protocol_read_write.h"
+#include "fd_holder.h"
 #include "list.h"
-#include "queue.h"
 #include "log_line.h"
+#include "packet_read_within.h"
+#include "queue.h"
 
 namespace {
 
@@ -29,6 +32,10 @@ const int max_epoll_event_count = max_client_count + 1;  // every client and the
 const int epoll_wait_timeout_ms = 20;
 const int listen_backlog = 20;
 const suseconds_t client_socket_timeout_us = 20000;  // receive and send, per client call
+// A request must arrive whole within this time from its first byte: a client
+// that dribbles its bytes cannot hold the thread for longer (each read is
+// bounded by the receive time-out on top).
+const unsigned int packet_arrival_window_ms = 100;
 const unsigned int broadcast_queue_size = 200;
 const useconds_t poll_interval_us = 10000;  // start-up poll and back-off after a failed wait
 
@@ -74,25 +81,6 @@ static uint8_t set_Mutex_Lock(bool enable, void* data) {
   return 0;
 }
 
-// Owns one descriptor; closes it when dropped.
-class Fd_Holder {
- public:
-  Fd_Holder() = default;
-  ~Fd_Holder() { set_Close(); }
-  Fd_Holder(const Fd_Holder&) = delete;
-  Fd_Holder& operator=(const Fd_Holder&) = delete;
-
-  void set(int fd) { fd_ = fd; }
-  int get() const { return fd_; }
-  void set_Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
-
 // State of one run of the server thread.
 struct Server_State {
   Fd_Holder uds_fd;
@@ -120,7 +108,7 @@ uint8_t set_UDS_BMC_Packet_Write(int socket_fd, const BMC::Packet& packet) {
 }
 
 uint8_t get_UDS_BMC_Packet_Read(int socket_fd, BMC::Packet* packet) {
-  uint8_t ret = get_Packet_Read(socket_fd, packet);
+  uint8_t ret = read_packet_within(socket_fd, packet, packet_arrival_window_ms);
   if (ret == 2) {
     log_line("[ERROR] %s: %s: packet header read error, 0x%X\n", __func__, __func__, socket_fd);
   } else if (ret == 3) {
@@ -144,7 +132,9 @@ int set_Epoll_Add(int epollfd, int fd) {
 bool set_Broadcast_Queue_Setup() {
   pthread_mutex_lock(&broadcast_queue_setup_mutex);
   BMC::Packet* stale = nullptr;
-  while (broadcast_queue.Dequeue(&stale) == 0) delete stale;
+  while (broadcast_queue.Dequeue(&stale) == 0) {
+    std::unique_ptr<BMC::Packet> dropped(stale);  // freed unsent
+  }
   if (broadcast_queue.get_Size() != broadcast_queue_size) {
     broadcast_queue.init(broadcast_queue_size);
     if (broadcast_queue.get_Size() == broadcast_queue_size) {
@@ -167,7 +157,7 @@ bool set_Server_Setup(Server_State* s) {
     return false;
   }
 
-  s->uds_fd.set(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  s->uds_fd.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (s->uds_fd.get() < 0) {
     log_line("[ERROR] %s: %s: error\n", thread_name, thread_name);
     return false;
@@ -188,7 +178,7 @@ bool set_Server_Setup(Server_State* s) {
     return false;
   }
 
-  s->packet_epollfd.set(epoll_create1(EPOLL_CLOEXEC));
+  s->packet_epollfd.reset(epoll_create1(EPOLL_CLOEXEC));
   if (set_Epoll_Add(s->packet_epollfd.get(), s->uds_fd.get()) != 0) {
     log_line("[ERROR] %s: %s epoll_ctl() error\n", thread_name, thread_name);
     return false;
@@ -270,13 +260,14 @@ void set_Client_Request(Server_State* s, int fd, uint32_t events) {
 void set_Broadcast_Pass(Server_State* s) {
   // Dequeue into a valid pointer gives 1 only for an empty queue, the idle
   // case, so no separate peek at the count is needed.
-  BMC::Packet* packet = nullptr;
-  uint8_t ret = broadcast_queue.Dequeue(&packet);
+  BMC::Packet* dequeued = nullptr;
+  uint8_t ret = broadcast_queue.Dequeue(&dequeued);
   if (ret == 1) return;
   if (ret != 0) {
     log_line("[ERROR] %s: %s: broadcast queue dequeue error: %d\n", thread_name, thread_name, ret);
   }
-  if (packet == nullptr) return;
+  if (dequeued == nullptr) return;
+  std::unique_ptr<BMC::Packet> packet(dequeued);
 
   s->remove_client_list.set_Clear(false);
   for (uint16_t i = 0; i < s->client_list.get_Count(); i++) {
@@ -287,7 +278,7 @@ void set_Broadcast_Pass(Server_State* s) {
              client_fd);
     }
   }
-  delete packet;  // the record's destructor frees its data array first
+  packet.reset();  // the record's destructor frees its data array first
 
   for (unsigned int i = 0; i < s->remove_client_list.get_Count(); i++) {
     set_Client_Drop(s, s->remove_client_list[i]);
@@ -323,8 +314,8 @@ void* UDS_BMC_Packet_Thread(void*) {
       thread_start_flag = true;
       set_Server_Loop(&state);
     }
-    state.packet_epollfd.set_Close();
-    state.uds_fd.set_Close();
+    state.packet_epollfd.close_now();
+    state.uds_fd.close_now();
     // Leaving the scope closes the remaining client connections.
   }
   thread_stop_request_flag = false;
@@ -376,16 +367,17 @@ void set_UDS_BMC_Packet_Thread_Stop() {
 bool get_UDS_BMC_Packet_Thread_Start_Flag() { return thread_start_flag; }
 
 uint8_t set_UDS_BMC_Broadcast_Packet(const BMC::Packet& packet) {
-  BMC::Packet* copy = new BMC::Packet();
-  BMC::init_Packet(copy, packet);
-  BMC::set_Packet_Node_ID_Broadcast(copy, BMC::get_Packet_Node_ID(packet), true);
+  std::unique_ptr<BMC::Packet> copy(new BMC::Packet());
+  BMC::init_Packet(copy.get(), packet);
+  BMC::set_Packet_Node_ID_Broadcast(copy.get(), BMC::get_Packet_Node_ID(packet), true);
 
   pthread_mutex_lock(&broadcast_queue_setup_mutex);
-  uint8_t ret = broadcast_queue.Enqueue(copy);
+  uint8_t ret = broadcast_queue.Enqueue(copy.get());
   pthread_mutex_unlock(&broadcast_queue_setup_mutex);
+  // Codes 0 and 4 and above: the entry was taken; the queue owns the copy.
+  if (ret == 0 || ret > 3) copy.release();
   if (ret == 0) return 0;
 
   log_line("[ERROR] %s: %s: broadcast queue enqueue error: %d\n", __func__, __func__, ret);
-  if (ret <= 3) delete copy;
   return ret;
 }

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "uds_test_client.h"
@@ -299,6 +300,39 @@ TEST_F(Server_Test, Request_PartialPacketIsDroppedAfterReceiveTimeout) {
   EXPECT_EQ(count_Of(log, "\n"), 4);
 }
 
+TEST_F(Server_Test, Request_DribblingClientIsDroppedWhileOthersAreServed) {
+  ASSERT_EQ(start(), 0);
+  Client dribbler(socket_Path());
+  ASSERT_TRUE(dribbler.connected());
+  // A 255-byte request, one byte every 15 ms: nearly 4 s if the server
+  // waited for all of it.
+  std::vector<uint8_t> request(255, 'd');
+  request[0] = 255;
+  request[1] = 0x03;
+  request[2] = 0x85;
+  std::atomic<int> sent{0};
+  std::thread dribble([&] {
+    for (uint8_t byte : request) {
+      if (!dribbler.send_Bytes(&byte, 1)) break;  // dropped: EPIPE
+      sent++;
+      usleep(15000);
+    }
+  });
+  usleep(30000);  // the server is inside the dribbled request now
+
+  Clock::time_point begun = Clock::now();
+  Client other(socket_Path());
+  expect_Round_Trip(other, 14, "served");
+  EXPECT_LT(elapsed_Ms(begun), 1500);
+  dribble.join();
+  EXPECT_LT(sent, 100);
+
+  std::string log = stop_And_Log();
+  EXPECT_EQ(count_Of(log, thread_Line("get_UDS_BMC_Packet_Read() error")), 1);
+  EXPECT_EQ(count_Of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: packet "), 1);
+  EXPECT_EQ(count_Of(log, "\n"), 2) << log;
+}
+
 // ---- clients ----
 
 TEST_F(Server_Test, Clients_HundredServedThe101stClosedUntilOneLeaves) {
@@ -438,7 +472,7 @@ TEST_F(Server_Test, Broadcast_FailedWriteDropsThatClientOnly) {
   EXPECT_EQ(count_Of(log, "[ERROR] set_UDS_BMC_Packet_Write: set_UDS_BMC_Packet_Write: "
                           "packet header write error, 0x"), 1);
   EXPECT_EQ(count_Of(log, std::string(thread_prefix) + "broadcast packet write error, fd: "), 1);
-  EXPECT_EQ(count_Of(log, "\n"), 2);
+  EXPECT_EQ(count_Of(log, "\n"), 2) << log;
 }
 
 TEST_F(Server_Test, Broadcast_QueueHolds200AndRestartDropsThem) {
