@@ -1,6 +1,7 @@
 // The packet stream reader over arbitrary bytes: the bytes are served from
 // a memory file, packets are read until the stream gives out, and every
-// packet read is written back and must give the bytes it was read from.
+// packet read is copied with the codec and the copy written back: it must
+// give the bytes the packet was read from.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -83,8 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check_record(packet, length);
         // Bytes a read takes: the length byte, the rest of the header, the data.
         const size_t taken = length == 0 ? 1 : length;
+        BMC::Packet copy;
+        BMC::init_Packet(&copy, packet);
+        check_record(copy, length);
         MemoryFile echo;
-        if (set_Packet_Write(echo.fd(), packet) != 0) {
+        if (set_Packet_Write(echo.fd(), copy) != 0) {
             nk_fuzz::fail("writing a packet that was read failed");
         }
         const std::vector<uint8_t> written = echo.contents();
