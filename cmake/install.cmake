@@ -7,6 +7,10 @@
 #   <prefix>/<includedir>/Ruvo_Common/*.h    (library and container headers)
 #   <prefix>/<libdir>/libruvo_common.a       (packet_codec, packet_stream_io,
 #                                             uds_packet_server)
+#   <prefix>/<libdir>/cmake/Ruvo_Common/     (Ruvo_CommonConfig.cmake,
+#                                             ...ConfigVersion.cmake,
+#                                             ...Targets*.cmake)
+#   <prefix>/<libdir>/pkgconfig/ruvo_common.pc
 include(GNUInstallDirs)
 
 if(TARGET nodekeeper)
@@ -37,20 +41,46 @@ if(TARGET nodekeeper)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
-# The common library as one static library of its object modules.
-add_library(ruvo_common STATIC $<TARGET_OBJECTS:ruvo_log> $<TARGET_OBJECTS:packet_codec> $<TARGET_OBJECTS:packet_stream_io>)
-if(TARGET uds_packet_server)
-  target_sources(ruvo_common PRIVATE $<TARGET_OBJECTS:uds_packet_server>)
-endif()
-set_target_properties(ruvo_common PROPERTIES LINKER_LANGUAGE CXX)
-target_include_directories(ruvo_common INTERFACE
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/Ruvo_Common/include>
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/Ruvo_Common/Util/include>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/Ruvo_Common>)
-target_link_libraries(ruvo_common INTERFACE Threads::Threads)
-install(TARGETS ruvo_common ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The common library (target ruvo_common of Ruvo_Common/CMakeLists.txt):
+# the archive, its public headers, and two ways for other programs to find
+# them: the CMake package (find_package(Ruvo_Common), target
+# Ruvo_Common::ruvo_common; relocatable) and the pkg-config module
+# ruvo_common.
+set(ruvo_common_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Ruvo_Common)
+install(TARGETS ruvo_common EXPORT Ruvo_CommonTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 file(GLOB ruvo_common_headers CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/Ruvo_Common/include/*.h
   ${PROJECT_SOURCE_DIR}/Ruvo_Common/Util/include/*.h)
 install(FILES ${ruvo_common_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Ruvo_Common)
+
+include(CMakePackageConfigHelpers)
+install(EXPORT Ruvo_CommonTargets NAMESPACE Ruvo_Common:: DESTINATION ${ruvo_common_cmake_dir})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/Ruvo_CommonConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/Ruvo_CommonConfig.cmake
+  INSTALL_DESTINATION ${ruvo_common_cmake_dir})
+# The library's version is the product's; a new major version may break
+# its callers.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/Ruvo_CommonConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/Ruvo_CommonConfig.cmake ${PROJECT_BINARY_DIR}/Ruvo_CommonConfigVersion.cmake
+  DESTINATION ${ruvo_common_cmake_dir})
+
+# The pkg-config file names absolute folders, so, like the unit, it is
+# written at install time under the prefix given then.
+set(ruvo_common_pc_built ${PROJECT_BINARY_DIR}/ruvo_common.pc)
+install(CODE "
+  set(rc_pc_source [[${CMAKE_CURRENT_LIST_DIR}/ruvo_common.pc.in]])
+  set(rc_pc_built [[${ruvo_common_pc_built}]])
+  set(rc_libdir [[${CMAKE_INSTALL_LIBDIR}]])
+  set(rc_includedir [[${CMAKE_INSTALL_INCLUDEDIR}]])
+  set(rc_version [[${PROJECT_VERSION}]])")
+install(CODE [[
+  foreach(dir IN ITEMS rc_libdir rc_includedir)
+    if(NOT IS_ABSOLUTE "${${dir}}")
+      set(${dir} "${CMAKE_INSTALL_PREFIX}/${${dir}}")
+    endif()
+  endforeach()
+  configure_file("${rc_pc_source}" "${rc_pc_built}" @ONLY)
+]])
+install(FILES ${ruvo_common_pc_built} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

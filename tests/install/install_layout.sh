@@ -3,7 +3,8 @@
 # daemon, its unit (unchanged under the prefix /usr, naming the installed
 # daemon under any other prefix), the documentation the unit links, every
 # header of the common library, and a static library that a program can be
-# built with (library_client.cpp).
+# built with (library_client.cpp) through the CMake package and through
+# pkg-config.
 #
 #   install_layout.sh <cmake> <build dir> <source dir> <c++ compiler> [<flags>]
 set -eu
@@ -30,19 +31,34 @@ if [ -z "$library" ]; then
   fail "no libruvo_common.a"
 else
   nm -C "$library" > "$tmp/symbols"
-  for symbol in 'BMC::init_Packet(' 'get_Packet_Read(' 'set_Packet_Write('; do
+  for symbol in 'BMC::init_Packet(' 'get_Packet_Read(' 'set_Packet_Write(' 'init_UDS_BMC_Packet_Thread('; do
     grep -q " T $symbol" "$tmp/symbols" || fail "libruvo_common.a does not define $symbol"
   done
-  if [ -f "$source/Ruvo_Common/src/UDS_BMC_packet_thread.cpp" ]; then
-    grep -q " T init_UDS_BMC_Packet_Thread(" "$tmp/symbols" || fail "libruvo_common.a lacks the socket server"
-  fi
+  # A program built through each way of finding the library: the pkg-config
+  # module (whose folders name /usr, found under the staging folder through
+  # the sysroot) and the CMake package.
+  pc=$(find "$root" -name ruvo_common.pc | head -n 1)
+  export PKG_CONFIG_PATH="${pc%/*}" PKG_CONFIG_SYSROOT_DIR="$tmp/pkg"
+  if [ -z "$pc" ]; then
+    fail "no ruvo_common.pc"
+  elif ! pc_flags="$(pkg-config --cflags ruvo_common) $(pkg-config --libs ruvo_common)"; then
+    fail "pkg-config does not read ruvo_common.pc"
   # shellcheck disable=SC2086  # flags are words
-  if ! "$cxx" -std=c++17 $flags -I "$root/include/Ruvo_Common" "$source/tests/install/library_client.cpp" \
-       "$library" -pthread -o "$tmp/client" 2> "$tmp/compile.log"; then
+  elif ! "$cxx" -std=c++17 $flags "$source/tests/install/library_client.cpp" $pc_flags \
+         -o "$tmp/pc_client" > "$tmp/compile.log" 2>&1; then
     cat "$tmp/compile.log"
-    fail "a program cannot be built against the installed library"
-  elif ! "$tmp/client"; then
-    fail "the program built against the installed library failed ($?)"
+    fail "a program cannot be built through pkg-config"
+  elif ! "$tmp/pc_client"; then
+    fail "the program built through pkg-config failed ($?)"
+  fi
+  if ! { "$cmake" -S "$source/tests/install/cmake_client" -B "$tmp/cmake_client" \
+           -DCMAKE_PREFIX_PATH="$root" -DCMAKE_CXX_COMPILER="$cxx" \
+           -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" &&
+         "$cmake" --build "$tmp/cmake_client"; } > "$tmp/compile.log" 2>&1; then
+    cat "$tmp/compile.log"
+    fail "a program cannot be built through find_package(Ruvo_Common)"
+  elif ! "$tmp/cmake_client/library_client"; then
+    fail "the program built through find_package(Ruvo_Common) failed ($?)"
   fi
 fi
 
