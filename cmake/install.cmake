@@ -13,6 +13,17 @@
 #   <prefix>/<libdir>/pkgconfig/ruvo_common.pc
 include(GNUInstallDirs)
 
+# Files that name installed folders are written at install time, when the
+# prefix is known (a package build installs under its own prefix).
+install(CODE [[
+  # Makes the install folder in variable var absolute under the prefix.
+  function(nk_make_install_path_absolute var)
+    if(NOT IS_ABSOLUTE "${${var}}")
+      set(${var} "${CMAKE_INSTALL_PREFIX}/${${var}}" PARENT_SCOPE)
+    endif()
+  endfunction()
+]])
+
 if(TARGET nodekeeper)
   install(TARGETS nodekeeper RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 
@@ -27,11 +38,8 @@ if(TARGET nodekeeper)
     set(nk_sbindir [[${CMAKE_INSTALL_SBINDIR}]])
     set(nk_docdir [[${CMAKE_INSTALL_DOCDIR}]])")
   install(CODE [[
-    foreach(dir IN ITEMS nk_sbindir nk_docdir)
-      if(NOT IS_ABSOLUTE "${${dir}}")
-        set(${dir} "${CMAKE_INSTALL_PREFIX}/${${dir}}")
-      endif()
-    endforeach()
+    nk_make_install_path_absolute(nk_sbindir)
+    nk_make_install_path_absolute(nk_docdir)
     file(READ "${nk_unit_source}" unit)
     string(REPLACE "/usr/sbin/nodekeeper" "${nk_sbindir}/nodekeeper" unit "${unit}")
     string(REPLACE "/usr/share/doc/nodekeeper/" "${nk_docdir}/" unit "${unit}")
@@ -66,8 +74,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/Ruvo_CommonConfigVersion.
 install(FILES ${PROJECT_BINARY_DIR}/Ruvo_CommonConfig.cmake ${PROJECT_BINARY_DIR}/Ruvo_CommonConfigVersion.cmake
   DESTINATION ${ruvo_common_cmake_dir})
 
-# The pkg-config file names absolute folders, so, like the unit, it is
-# written at install time under the prefix given then.
+# The pkg-config file names absolute folders: written at install time.
 set(ruvo_common_pc_built ${PROJECT_BINARY_DIR}/ruvo_common.pc)
 install(CODE "
   set(rc_pc_source [[${CMAKE_CURRENT_LIST_DIR}/ruvo_common.pc.in]])
@@ -76,11 +83,8 @@ install(CODE "
   set(rc_includedir [[${CMAKE_INSTALL_INCLUDEDIR}]])
   set(rc_version [[${PROJECT_VERSION}]])")
 install(CODE [[
-  foreach(dir IN ITEMS rc_libdir rc_includedir)
-    if(NOT IS_ABSOLUTE "${${dir}}")
-      set(${dir} "${CMAKE_INSTALL_PREFIX}/${${dir}}")
-    endif()
-  endforeach()
+  nk_make_install_path_absolute(rc_libdir)
+  nk_make_install_path_absolute(rc_includedir)
   configure_file("${rc_pc_source}" "${rc_pc_built}" @ONLY)
 ]])
 install(FILES ${ruvo_common_pc_built} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
