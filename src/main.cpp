@@ -1,10 +1,17 @@
 // nodekeeper: resident management daemon of the node card.
 //
-// Start-up: find the temperature sensor, start the BMC I2C link, announce
-// the daemon and send the node's description. Then, every two seconds:
-// refresh the default address and the temperature and send the BMC what is
-// due (the description again, a changed temperature, or a keep-alive).
-// Nothing stops the daemon but a signal.
+// main only wires the modules together. With an option it does that one
+// thing and exits (daemon_options). Without, it runs the daemon: find the
+// temperature sensor, start the BMC I2C link, announce the daemon, send the
+// node's description and tell the service manager it is ready. Then, every
+// two seconds: refresh the default address and the temperature, send the
+// BMC what is due (status_report) and feed the service watchdog while the
+// link makes progress. Nothing stops the daemon but a signal.
+//
+// The loop's two seconds are also the watchdog's clock: a ping goes out on
+// every pass (about every 2 s plus the pass's work) while the link's counter
+// moves, far more often than the unit's WatchdogSec (60 s) needs, so the
+// loop's period and with it the report schedule stay as they are.
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -12,25 +19,35 @@
 
 #include "I2C_BMC_packet_thread.h"
 #include "config.h"
-#include "sensor.h"
+#include "daemon_options.h"
+#include "journal_stream.h"
 #include "log_line.h"
+#include "platform_paths.h"
+#include "sensor.h"
+#include "service_notify.h"
 #include "status_report.h"
 
 namespace {
 
-// Build stamp of the banner: "Mmm dd yyyy" and "hh:mm:ss".
-const char* const build_date = __DATE__;
-const char* const build_time = __TIME__;
 // Capacity of the version text.
 const unsigned int version_length = 100;
 
+const char* const ready_message = "READY=1\nSTATUS=reporting to the BMC on " NK_PLATFORM_PATH("/dev/i2c-0");
+
 }  // namespace
 
-int main(int /*argc*/, char** /*argv*/)
+int main(int argc, char** argv)
 {
+    const Daemon_Action action = parse_daemon_options(argc, argv);
+    if (action != Daemon_Action::RUN) {
+        return run_daemon_option(action, argc, argv);
+    }
+
     signal(SIGPIPE, SIG_IGN);
     setvbuf(stdout, nullptr, _IOLBF, 0);
     setvbuf(stderr, nullptr, _IOLBF, 0);
+    init_service_notify();
+    enable_journal_priorities();
 
     init_NAREL_Sensor();
 
@@ -47,11 +64,13 @@ int main(int /*argc*/, char** /*argv*/)
     log_line("[INFO] %s: Tovana Ruvo Narel Main Daemon %s - %s %s\n", "main", version, build_date, build_time);
 
     update_Broadcast_Packet(true);
+    send_service_notify(ready_message);
 
     for (;;) {
         update_Config_Default_IP_Address();
         update_Temperature();
         update_Broadcast_Packet(false);
+        feed_service_watchdog(get_I2C_BMC_Packet_Thread_Loop_Count());
         sleep(2);
     }
 }
