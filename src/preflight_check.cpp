@@ -33,8 +33,11 @@ struct Node_Path {
 #define NODE_PATH(path) Node_Path{path, NK_PLATFORM_PATH(path)}
 
 const Node_Path i2c_bus = NODE_PATH("/dev/i2c-0");
-const Node_Path gpio_dir = NODE_PATH("/sys/class/gpio/gpio480");
-const Node_Path hwmon_parent = NODE_PATH("/sys/class/i2c-adapter/i2c-0");
+// The same path formats as the GPIO and sensor modules use.
+const char* const gpio_dir_format = NK_PLATFORM_PATH("/sys/class/gpio/gpio%d");
+const char* const hwmon_dir_format = NK_PLATFORM_PATH("/sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon");
+constexpr int attention_gpio = 480;
+constexpr int sensor_adapter = 0;
 const Node_Path eeprom = NODE_PATH("/dev/mem");
 const Node_Path route_table = NODE_PATH("/proc/net/route");
 const Node_Path netplan_file = NODE_PATH("/etc/netplan/99-netcfg.yaml");
@@ -135,8 +138,10 @@ void check_bmc(Check_Run& run)
 void check_attention_line(Check_Run& run)
 {
     const char* what = "GPIO 480 (attention line)";
+    char gpio_dir[platform::platform_buffer(64)];
+    snprintf(gpio_dir, sizeof gpio_dir, gpio_dir_format, attention_gpio);
     struct stat status;
-    if (stat(gpio_dir.opened, &status) != 0) {
+    if (stat(gpio_dir, &status) != 0) {
         if (errno == ENOENT) {
             run.pass(what, "not exported (the daemon exports it at start)");
         } else {
@@ -146,8 +151,8 @@ void check_attention_line(Check_Run& run)
     }
     std::string value;
     std::string edge;
-    if (!read_small_file(std::string(gpio_dir.opened) + "/value", value) ||
-        !read_small_file(std::string(gpio_dir.opened) + "/edge", edge)) {
+    if (!read_small_file(std::string(gpio_dir) + "/value", value) ||
+        !read_small_file(std::string(gpio_dir) + "/edge", edge)) {
         run.fail(what, error_text(errno), "the line is exported but its attributes cannot be read");
         return;
     }
@@ -158,9 +163,9 @@ void check_attention_line(Check_Run& run)
 // is bound at address.
 bool check_bound_sensor(Check_Run& run, const char* what, int address)
 {
-    char hwmon[128];
-    snprintf(hwmon, sizeof hwmon, "/0-00%02x/hwmon", address);
-    const std::string parent = std::string(hwmon_parent.opened) + hwmon;
+    char hwmon[platform::platform_buffer(64)];
+    snprintf(hwmon, sizeof hwmon, hwmon_dir_format, sensor_adapter, sensor_adapter, address);
+    const std::string parent = hwmon;
     DIR* dir = opendir(parent.c_str());
     if (dir == nullptr) {
         return false;
@@ -334,9 +339,10 @@ void check_netplan_generate(Check_Run& run, const std::string& text)
         run.fail(what, "temporary folder: " + error_text(errno), "set TMPDIR to a writable folder");
         return;
     }
-    const std::string folder = root + "/etc/netplan";
-    const std::string copy = folder + "/99-netcfg.yaml";
-    bool copied = mkdir((root + "/etc").c_str(), 0700) == 0 && mkdir(folder.c_str(), 0700) == 0;
+    // The copy sits where netplan looks for it under the root folder.
+    const std::string copy = root + netplan_file.shown;
+    const std::string folder = copy.substr(0, copy.rfind('/'));
+    bool copied = mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700) == 0 && mkdir(folder.c_str(), 0700) == 0;
     if (copied) {
         Fd_Holder fd(open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         copied = fd.get() >= 0 && write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());

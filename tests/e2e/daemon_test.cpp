@@ -253,6 +253,7 @@ TEST_F(DaemonService, ReadyOnceAfterTheBannerAndNoWatchdogUnlessAsked)
 
     // No WATCHDOG_USEC: three passes and no ping, no second READY.
     const auto messages = notify.receive(7s);
+    ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.size(), 1u) << messages.back().text;
 }
 
