@@ -172,13 +172,17 @@ TEST_F(Check, BmcDroppedAndNoSensorGiveTheirLines)
     EXPECT_TRUE(board->gpio_writes().empty());
 }
 
-TEST_F(Check, NetplanFileThatNetplanRejectsFails)
+TEST_F(Check, NetplanFileThatNetplanRejectsFailsAndALinkIsNamed)
 {
+    // A link to a file elsewhere: the service's sandbox cannot replace it.
+    nk_test::write_file(dir.file("elsewhere.yaml"), "network: [\n");
+    std::filesystem::create_symlink(dir.file("elsewhere.yaml"), netplan_path);
     nk_test::ScopedEnv fail("NK_FAKE_EXIT", "1");
-    nk_test::write_file(netplan_path, "network: [\n");
     int result = -1;
     const auto lines = run_check(result);
     EXPECT_EQ(result, 1);
+    const std::string file_line = line_of(lines, "/etc/netplan/99-netcfg.yaml");
+    EXPECT_NE(file_line.find(", a link to " + dir.file("elsewhere.yaml") + "\n"), std::string::npos) << file_line;
     EXPECT_EQ(line_of(lines, "netplan generate"),
               "FAIL netplan generate: exit status 1; hint: netplan does not accept the file; netplan would not apply "
               "it either\n");
