@@ -37,8 +37,7 @@ void write_with_prefix(const char* text, size_t length)
         const char* end = static_cast<const char*>(memchr(text + at, '\n', length - at));
         const size_t piece = end != nullptr ? static_cast<size_t>(end - (text + at)) + 1 : length - at;
         if (at_line_start) {
-            // The tag is looked for in this call's text: a continuation never
-            // starts a line.
+            // Every fixed line has its tag in the text that starts it.
             fputs(choose_priority(text + at, piece), stdout);
         }
         fwrite(text + at, 1, piece, stdout);
