@@ -5,7 +5,9 @@
 // NOTIFY_SOCKET (a path, or "@name" for the abstract namespace), holding
 // newline-separated assignments such as "READY=1". systemd documents it as a
 // stable interface; this module speaks it directly, so the daemon needs no
-// library for it. Without NOTIFY_SOCKET nothing is sent.
+// library for it (libsystemd would add about 1 MiB of resident memory and
+// seven libraries to a daemon that stays near 3 MiB, and an arm64 multiarch
+// library to the cross build). Without NOTIFY_SOCKET nothing is sent.
 //
 // The watchdog: when the service manager sets WATCHDOG_USEC (and WATCHDOG_PID
 // names this process, or is not set), feed_service_watchdog sends
