@@ -9,7 +9,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nodekeeper)
 set(CPACK_PACKAGE_VENDOR "Narel")
-set(CPACK_PACKAGE_CONTACT "Narel node software <nodekeeper@narel.example>")
+set(CPACK_PACKAGE_CONTACT "Narel node software <nodekeeper@narel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Narel node card management daemon and the Ruvo_Common library")
 # Lines of at most 80 characters, as Debian's control files want them.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
