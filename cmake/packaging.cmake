@@ -11,8 +11,12 @@ set(CPACK_PACKAGE_NAME nodekeeper)
 set(CPACK_PACKAGE_VENDOR "Narel")
 set(CPACK_PACKAGE_CONTACT "Narel node software <nodekeeper@narel.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Narel node card management daemon and the Ruvo_Common library")
-set(CPACK_PACKAGE_DESCRIPTION
-    "nodekeeper reports the node's description, address, serial number and temperature to the chassis BMC over I2C and carries out the BMC's network commands. Includes the headers and static library of Ruvo_Common, the packet protocol library.")
+# Lines of at most 80 characters, as Debian's control files want them.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "nodekeeper reports the node's description, address, serial number and
+temperature to the chassis BMC over I2C and carries out the BMC's network
+commands. Includes the headers and static library of Ruvo_Common, the
+packet protocol library.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -37,6 +41,33 @@ else()
 endif()
 # The daemon edits the netplan file and runs these programs.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "netplan.io, lsb-release, systemd")
+
+# Manual pages, copyright file and Debian changelog, compressed without a
+# time stamp (gzip -n) so that two builds give the same bytes.
+find_program(NODEKEEPER_GZIP gzip REQUIRED)
+set(nk_docs_built ${PROJECT_BINARY_DIR}/packaging)
+set(nk_docs "")
+foreach(doc IN ITEMS nodekeeper.8 ruvo-packet-client.1 ruvo-packet-server.1 debian/changelog)
+  get_filename_component(nk_doc_name ${doc} NAME)
+  if(nk_doc_name STREQUAL "changelog")
+    set(nk_doc_name changelog.Debian)
+  endif()
+  add_custom_command(OUTPUT ${nk_docs_built}/${nk_doc_name}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${nk_docs_built}
+    COMMAND ${NODEKEEPER_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/${doc} > ${nk_docs_built}/${nk_doc_name}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${doc}
+    VERBATIM)
+  list(APPEND nk_docs ${nk_docs_built}/${nk_doc_name}.gz)
+endforeach()
+add_custom_target(nodekeeper_docs ALL DEPENDS ${nk_docs})
+install(FILES ${nk_docs_built}/nodekeeper.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${nk_docs_built}/ruvo-packet-client.1.gz ${nk_docs_built}/ruvo-packet-server.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${nk_docs_built}/changelog.Debian.gz ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Tags that do not apply to this package, each with its reason in the file.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME nodekeeper)
 
 # Enable and start the service on installation, stop it on removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -1,7 +1,11 @@
 #include "daemon_fixture.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -50,8 +54,69 @@ void DaemonTest::SetUp()
     nk_test::write_file(prefix() + "/proc/net/route", route_table);
 }
 
+NotifySocket::NotifySocket(const std::string& path) : env_("NOTIFY_SOCKET", path)
+{
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (fd_ < 0 || path.size() >= sizeof address.sun_path) {
+        throw std::runtime_error("no notification socket");
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    if (bind(fd_, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
+        throw std::runtime_error("cannot bind " + path);
+    }
+}
+
+NotifySocket::~NotifySocket() { close(fd_); }
+
+std::vector<NotifySocket::Message> NotifySocket::receive(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        struct pollfd p = {fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(std::max(left, 0ms).count())) <= 0) {
+            return messages_;
+        }
+        char buffer[4096];
+        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        if (n >= 0) {
+            messages_.push_back({std::string(buffer, static_cast<size_t>(n)), std::chrono::steady_clock::now()});
+        }
+    }
+}
+
+std::optional<size_t> NotifySocket::wait_for(const std::string& text, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (size_t seen = 0;;) {
+        for (; seen < messages_.size(); ++seen) {
+            if (messages_[seen].text == text) {
+                return seen;
+            }
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) {
+            return std::nullopt;
+        }
+        receive(std::min(left, 100ms));
+    }
+}
+
+size_t NotifySocket::count(const std::string& text) const
+{
+    return static_cast<size_t>(
+        std::count_if(messages_.begin(), messages_.end(), [&](const Message& m) { return m.text == text; }));
+}
+
 void DaemonTest::TearDown()
 {
+    if (!hang_file.empty()) {
+        std::filesystem::remove(hang_file);
+    }
     if (daemon) {
         // The daemon runs until it is killed: it must still be there, and end
         // by the signal.

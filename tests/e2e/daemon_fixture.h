@@ -45,6 +45,33 @@ Bytes temperature_frame(float celsius);
 // 3, 0x00, 0x01
 Bytes keep_alive_frame();
 
+// A service manager's notification socket: a datagram socket the daemon
+// finds through NOTIFY_SOCKET (set for the holder's lifetime), with every
+// message it received and when.
+class NotifySocket {
+public:
+    struct Message {
+        std::string text;
+        std::chrono::steady_clock::time_point time;
+    };
+    explicit NotifySocket(const std::string& path);
+    ~NotifySocket();
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    // Reads what has arrived within `timeout`; all messages so far.
+    std::vector<Message> receive(std::chrono::milliseconds timeout);
+    // Waits for a message equal to `text`; its index.
+    std::optional<size_t> wait_for(const std::string& text, std::chrono::milliseconds timeout);
+    // Messages equal to `text` among those received so far.
+    size_t count(const std::string& text) const;
+
+private:
+    int fd_ = -1;
+    nk_test::ScopedEnv env_;
+    std::vector<Message> messages_;
+};
+
 class DaemonTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -71,6 +98,9 @@ protected:
     nk_test::ScopedEnv lsb{"NK_FAKE_LSB_DESCRIPTION", test_os_description};
     std::unique_ptr<vboard::VirtualBoard> board;
     std::unique_ptr<DaemonProcess> daemon;  // declared after the board: it goes first
+    // Set while a fake command hangs on it; removed first in TearDown so that
+    // the command ends before the daemon is stopped.
+    std::string hang_file;
 };
 
 }  // namespace e2e

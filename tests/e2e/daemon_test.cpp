@@ -232,5 +232,68 @@ TEST_F(DaemonCommands, HostileFramesRunNothingAndReportingGoesOn)
     EXPECT_FALSE(nk_test::file_exists(marker));
 }
 
+// ----------------------------------------------------------------------------
+// The service manager
+// ----------------------------------------------------------------------------
+
+using DaemonService = DaemonTest;
+
+const std::string ready_message = "READY=1\nSTATUS=reporting to the BMC on " NODEKEEPER_TEST_SYSROOT "/dev/i2c-0";
+
+TEST_F(DaemonService, ReadyOnceAfterTheBannerAndNoWatchdogUnlessAsked)
+{
+    NotifySocket notify(dir.file("notify"));
+    mount_board();
+    daemon = std::make_unique<DaemonProcess>(NODEKEEPER_DAEMON_SIM, dir.path());
+    ASSERT_TRUE(notify.wait_for(ready_message, 15s)) << daemon->output();
+    EXPECT_TRUE(daemon->wait_output(banner_text, 2s)) << daemon->output();
+
+    // No WATCHDOG_USEC: three passes and no ping, no second READY.
+    const auto messages = notify.receive(7s);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.size(), 1u) << messages.back().text;
+}
+
+TEST_F(DaemonService, NoReadyWhenTheStartFails)
+{
+    NotifySocket notify(dir.file("notify"));
+    daemon = std::make_unique<DaemonProcess>(NODEKEEPER_DAEMON_SIM, dir.path());
+    const auto status = daemon->wait_exit(10s);
+    ASSERT_TRUE(status) << daemon->output();
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << "wait status " << *status;
+    EXPECT_EQ(notify.receive(100ms).size(), 0u);
+    daemon.reset();
+}
+
+TEST_F(DaemonService, WatchdogPingsWhileTheLinkWorksAndStopsWhileACommandHangs)
+{
+    NotifySocket notify(dir.file("notify"));
+    nk_test::ScopedEnv watchdog("WATCHDOG_USEC", "60000000");
+    hang_file = dir.file("netplan-hangs");
+    nk_test::ScopedEnv hang("NK_FAKE_HANG_FILE", hang_file);
+    mount_board();
+    start_daemon();
+    ASSERT_TRUE(notify.wait_for(ready_message, 10s));
+    notify.receive(7s);
+    ASSERT_GE(notify.count("WATCHDOG=1"), 2u) << "pings while the daemon works";
+
+    // The link runs "netplan apply", which does not return.
+    nk_test::write_file(hang_file, "");
+    board->queue_bmc_frame(vboard::network_apply_frame());
+    ASSERT_TRUE(wait_call(fakes, "netplan apply", 10s)) << daemon->output();
+    // The link's counter stands still: within the progress window and a pass
+    // the pings stop, and none come while the command hangs.
+    notify.receive(9s);
+    const size_t before = notify.count("WATCHDOG=1");
+    notify.receive(6s);
+    EXPECT_EQ(notify.count("WATCHDOG=1"), before) << "pings while the link hangs";
+    EXPECT_TRUE(daemon->running());
+
+    // The command returns: the pings come back.
+    std::filesystem::remove(hang_file);
+    notify.receive(8s);
+    EXPECT_GT(notify.count("WATCHDOG=1"), before) << "no ping after the command returned";
+}
+
 }  // namespace
 }  // namespace e2e

@@ -21,6 +21,7 @@
 
 #include "I2C_BMC_packet_thread.h"
 #include "config.h"
+#include "status_report.h"
 #include "test_env.h"
 #include "virtual_board.h"
 
@@ -32,13 +33,11 @@ using namespace std::chrono_literals;
 inline std::atomic<int> error_calls{0};
 inline std::atomic<int> last_error_code{-1};
 
-// The daemon's error callback: logs and turns the response into the 5-byte
-// ERROR packet.
+// The daemon's error callback (logs and turns the response into the 5-byte
+// ERROR packet), counting its calls.
 inline int daemon_error_handler(BMC::Packet* response_packet, unsigned char error_code)
 {
-    printf("[ERROR] %s: \n", "BMC_Packet_Receive_Error_Handler");
-    BMC::init_Packet(response_packet, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::ERROR, false,
-                     BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
+    BMC_Packet_Receive_Error_Handler(response_packet, error_code);
     last_error_code = error_code;
     ++error_calls;
     return 0;

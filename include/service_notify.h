@@ -1,0 +1,58 @@
+// Module service_notify: readiness, status and watchdog messages to the
+// service manager (systemd's notification protocol, sd_notify(3)).
+//
+// The protocol is one datagram per message on the AF_UNIX socket named by
+// NOTIFY_SOCKET (a path, or "@name" for the abstract namespace), holding
+// newline-separated assignments such as "READY=1". systemd documents it as a
+// stable interface; this module speaks it directly, so the daemon needs no
+// library for it (libsystemd would add about 1 MiB of resident memory and
+// seven libraries to a daemon that stays near 3 MiB, and an arm64 multiarch
+// library to the cross build). Without NOTIFY_SOCKET nothing is sent.
+//
+// The watchdog: when the service manager sets WATCHDOG_USEC (and WATCHDOG_PID
+// names this process, or is not set), feed_service_watchdog sends
+// "WATCHDOG=1" while the BMC link shows progress: its loop-iteration counter
+// advanced within the last link_progress_window. A hung link (say, a command
+// that never returns) or a hung main loop then stops the pings, and the
+// service manager kills and restarts the service.
+//
+// Threads: main thread only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+// How long the link's counter may stand still before the pings stop. The
+// link runs its loop at least once a second while it works.
+constexpr std::chrono::seconds link_progress_window{5};
+
+// Reads NOTIFY_SOCKET, WATCHDOG_USEC and WATCHDOG_PID and removes them from
+// the environment, so that the commands the daemon runs cannot speak for
+// it. Call once, before any other thread starts.
+void init_service_notify();
+
+// Sends one message (assignments separated by "\n"). Result: true sent;
+// false when no socket is set or the send failed (nothing is logged: the
+// service manager may simply not be listening).
+bool send_service_notify(const char* message);
+
+// Watchdog interval the service manager asked for, in microseconds; 0 when
+// it asked for none.
+uint64_t get_service_watchdog_usec();
+
+// What the watchdog knows of the link's progress.
+struct Link_Progress {
+    bool seen = false;
+    uint64_t last_count = 0;
+    std::chrono::steady_clock::time_point last_advance{};
+};
+
+// Pure step of the watchdog: notes the link's counter at `now`; true while
+// the counter advanced within link_progress_window of now (the first sample
+// counts as an advance).
+bool update_link_progress(Link_Progress& progress, uint64_t link_loop_count,
+                          std::chrono::steady_clock::time_point now);
+
+// Sends "WATCHDOG=1" when the watchdog is on and the link progresses.
+// Returns whether it sent.
+bool feed_service_watchdog(uint64_t link_loop_count);
