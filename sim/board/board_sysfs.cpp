@@ -262,10 +262,14 @@ bool BoardModel::value_poll(uint64_t handle, void* waiter)
         return false;
     }
     Value_Handle& value = it->second;
-    if (value.waiter != nullptr) {
-        notifier_.drop(value.waiter);
+    // A poll without a waiter (nobody waits on the file) keeps the one there
+    // is: any waiter of a file wakes every wait on it.
+    if (waiter != nullptr) {
+        if (value.waiter != nullptr) {
+            notifier_.drop(value.waiter);
+        }
+        value.waiter = waiter;
     }
-    value.waiter = waiter;
     const auto line = gpio_.find(value.gpio);
     return line != gpio_.end() && line->second.events != value.seen_events;
 }
