@@ -303,6 +303,10 @@ void run_Link_Loop(int epoll_fd, int value_fd, int event_fd, int i2c_fd, int idl
             bus_free = Link_Clock::now() + bus_gap;
         } else if (set_Transmit_Packet(i2c_fd)) {
             bus_free = Link_Clock::now() + bus_gap;
+        } else if (got < 0) {
+            // A line that cannot be read may keep signalling an error: look
+            // again after the sampling period rather than spin on it.
+            bus_free = Link_Clock::now() + std::chrono::milliseconds(sampling_period_ms);
         } else {
             wait_for_Work(epoll_fd, event_fd, idle_wait_ms);
         }
