@@ -9,6 +9,7 @@
 
 #include "I2C_BMC_frame.h"
 #include "I2C_BMC_packet_thread.h"
+#include "link_dispatch.h"
 #include "support/fuzz_sandbox.h"
 #include "support/netplan_shape.h"
 

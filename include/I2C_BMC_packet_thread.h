@@ -3,10 +3,16 @@
 // The node is the bus master on /dev/i2c-0; the BMC is the slave at address
 // 8. The BMC holds GPIO line 480 (its attention line) low while it has a
 // packet for the node. One worker thread, I2C_BMC_Packet_Thread, does all
-// bus traffic: about every 20 ms it samples the attention line; when the
-// line is low it reads one 256-byte frame from the BMC and dispatches it
-// (I2C_BMC_Packet_Hander), otherwise it writes one queued packet. At most
-// one packet moves per pass, and a pending receive goes first.
+// bus traffic. Each pass of its loop reads the attention line: when it is
+// low the worker reads one 256-byte frame from the BMC and hands it to the
+// dispatcher (I2C_BMC_Packet_Hander, link_dispatch.h); otherwise it writes
+// one queued packet; with nothing to do it sleeps until the line falls (the
+// line's edge "falling", polled through its sysfs value file) or a packet is
+// queued, and at most one second. At most one packet moves per pass, a
+// pending receive goes first, and 20 ms separate the end of one bus
+// transaction (with the dispatch of what it read) from the start of the
+// next. A line whose controller cannot raise an interrupt is sampled every
+// 20 ms instead (logged once at start).
 //
 // The link never reads an answer from the BMC: for a written packet that
 // asks for a response the worker builds a PING_RESPONSE (3, 0x00, 0x02)
@@ -57,12 +63,3 @@ uint64_t get_I2C_BMC_Packet_Thread_Loop_Count();
 // response was asked for. request is only read; *response belongs to the
 // caller and its old data is released.
 uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response);
-
-// Carries out a packet received from the BMC, chosen by its subaddress alone
-// (SUBADDRESS_NETWORK_CONFIG_*): 0 network mode (first data byte), 1 address,
-// 2 gateway, 3 netmask, 4 and 5 name servers, 6 apply, 7 host name; other
-// subaddresses do nothing. Commands 0-5 and 7 need data and are skipped for
-// a packet without data; text commands get the data as a NUL-terminated copy
-// that ends at the data's first NUL or at its end. Nothing is sent back.
-// Runs on the worker; the packet is lent for the call.
-void I2C_BMC_Packet_Hander(BMC::Packet* packet);

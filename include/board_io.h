@@ -46,6 +46,19 @@ static_assert(INT_MIN == -2147483647 - 1, "line numbers have at most ten digits 
 // exists is taken as configured: nothing is opened or written.
 void init_GPIO(int gpio_number, GPIO_DIR pin_dir, GPIO_EDGE edge, bool value);
 
+enum class Gpio_Edge_Result : uint8_t {
+    SELECTED,  // the line signals `edge` (poll() on its value file)
+    REFUSED,   // the line cannot raise an interrupt: "none" was written instead
+    FAILED,    // the line or its edge file is missing (logged as init_GPIO and set_GPIO_Edge log)
+};
+
+// An input line that signals `edge`: an unexported line is set up as
+// init_GPIO does it (export, "in", active-high, the edge); on a line that is
+// already exported only the edge is written, in one write. A line whose
+// controller cannot raise an interrupt refuses the edge (the kernel answers
+// EIO): that refusal is not logged, and "none" is written instead.
+Gpio_Edge_Result init_gpio_edge_input(int gpio_number, GPIO_EDGE edge);
+
 // Writers of single attributes. OUT gives "out", any other value "in".
 void set_GPIO_Direction(int gpio_number, GPIO_DIR pin_dir);
 void set_GPIO_Active_Low(int gpio_number, bool enable);

@@ -4,8 +4,8 @@
 // init_NAREL_Sensor() runs once at start-up, before the BMC link owns the
 // bus: it finds the sensor, binds the kernel's hwmon driver when needed
 // (then waits 5 seconds) and learns the sensor's hwmon directory. After
-// that every reading goes through the driver's temp2_input file; the bus is
-// not touched again.
+// that every reading is one read of the driver's temp2_input file (no
+// process is started); the bus is not touched again.
 //
 // Calling order per main-loop pass: update_Temperature(), then
 // get_Onboard_Temperature_Update_Flag() and, when it returned true,

@@ -1,5 +1,6 @@
-// The BMC I2C packet link: worker thread, transmit and receive queues,
-// blocking request call and dispatcher of the BMC's network commands.
+// The BMC I2C packet link: worker thread, transmit and receive queues and
+// the blocking request call. The link carries bytes only: what a packet
+// from the BMC asks for is carried out by the dispatcher (link_dispatch).
 //
 // Threads: the worker does every bus transfer, every dispatch and every
 // error callback; any other thread may call the request call. They share
@@ -8,30 +9,35 @@
 // held, and RX_queue_condition is signalled after each response queued. The
 // two mutexes are never held together. The run flags are atomics: they are
 // the hand-over points between the start, stop and request calls and the
-// worker.
+// worker, which the request and stop calls wake through its eventfd.
 #include "I2C_BMC_packet_thread.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "I2C_BMC_frame.h"
 #include "board_io.h"
-#include "config.h"
 #include "fd_holder.h"
+#include "link_dispatch.h"
+#include "log_line.h"
 #include "platform_paths.h"
 #include "queue.h"
-#include "log_line.h"
+#include "sysfs_attribute.h"
 
 namespace {
 
@@ -40,9 +46,18 @@ const uint8_t packet_rx_timeout_value_sec = 3;        // a requester's wait, fro
 const char* const i2c_node_path = NK_PLATFORM_PATH("/dev/i2c-0");
 const uint8_t i2c_bmc_slave_address = 8;
 const int bmc_attention_gpio = 480;                   // low while the BMC holds a frame for the node
-const useconds_t loop_period_us = 20 * 1000;
 const useconds_t start_poll_period_us = 10 * 1000;
 const unsigned char error_code_write_failed = 1;
+
+using Link_Clock = std::chrono::steady_clock;
+// Between the end of one bus transaction (and the dispatch of what it read)
+// and the start of the next: the pacing a BMC may rely on.
+constexpr std::chrono::milliseconds bus_gap{20};
+// How often a line without an interrupt is looked at.
+constexpr int sampling_period_ms = 20;
+// With an interrupt the idle link still looks at the line this often, so
+// that a lost edge costs at most this long.
+constexpr int interrupt_recheck_ms = 1000;
 
 Queue<BMC::Packet*> TX_queue;
 Queue<BMC::Packet*> RX_queue;
@@ -59,7 +74,37 @@ std::atomic<uint64_t> loop_count{0};               // iterations of the worker's
 std::atomic<bool> thread_end_flag{false};           // the worker has finished (start call's view)
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, unsigned char) = nullptr;
 
+// The worker's eventfd while it runs, else -1. The request and stop calls
+// signal it under wake_mutex, so that no signal reaches a descriptor number
+// that the worker has closed and the process has handed out again.
+std::mutex wake_mutex;
+int wake_fd = -1;
+
 typedef std::unique_ptr<BMC::Packet> Packet_Holder;
+
+// Wakes the worker from its wait (no effect while it is not running).
+void signal_link_wake()
+{
+    std::lock_guard<std::mutex> lock(wake_mutex);
+    if (wake_fd >= 0) {
+        const uint64_t one = 1;
+        (void)!write(wake_fd, &one, sizeof one);
+    }
+}
+
+void set_link_wake_fd(int fd)
+{
+    std::lock_guard<std::mutex> lock(wake_mutex);
+    wake_fd = fd;
+}
+
+// Takes the pending wake-ups of the eventfd (the worker looks at its queue
+// and line after every wait, so their number does not matter).
+void clear_link_wake(int event_fd)
+{
+    uint64_t count = 0;
+    (void)!read(event_fd, &count, sizeof count);
+}
 
 // Lock-control handler of TX_queue: data is the queue's mutex.
 uint8_t set_Mutex_Lock(bool enable, void* data)
@@ -135,12 +180,12 @@ void set_Receive_Packet(int i2c_fd)
 }
 
 // Writes the next queued packet, if any, and answers it when it asks for a
-// response.
-void set_Transmit_Packet(int i2c_fd)
+// response. False when nothing was waiting (the bus was not used).
+bool set_Transmit_Packet(int i2c_fd)
 {
     BMC::Packet* dequeued = nullptr;
     if (TX_queue.Dequeue(&dequeued) != 0) {
-        return;  // nothing waiting
+        return false;
     }
     Packet_Holder request_packet(dequeued);
     Packet_Holder response_packet(new BMC::Packet());
@@ -150,7 +195,7 @@ void set_Transmit_Packet(int i2c_fd)
         BMC_Packet_Receive_Error_Handler(response_packet.get(), error_code_write_failed);
     }
     if (!BMC::get_Packet_Response_Require_Flag(*request_packet)) {
-        return;
+        return true;
     }
     BMC::init_Packet(response_packet.get(), BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::PING_RESPONSE, false,
                      BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
@@ -158,6 +203,7 @@ void set_Transmit_Packet(int i2c_fd)
         BMC_Packet_Receive_Error_Handler(response_packet.get(), error_code_write_failed);
     }
     set_RX_Response(std::move(response_packet));
+    return true;
 }
 
 // Frees every packet the queue holds. lock_mutex, when given, is taken
@@ -169,7 +215,7 @@ void set_Queue_Drain(Queue<BMC::Packet*>& queue, pthread_mutex_t* lock_mutex)
     }
     BMC::Packet* packet = nullptr;
     while (queue.Dequeue(&packet) == 0) {
-        delete packet;
+        Packet_Holder freed(packet);
     }
     if (lock_mutex != nullptr) {
         pthread_mutex_unlock(lock_mutex);
@@ -190,19 +236,110 @@ void init_Queues()
     pthread_mutex_unlock(&RX_queue_mutex);
 }
 
+// Registers fd with the epoll instance for events; false when it cannot.
+bool add_epoll_source(int epoll_fd, int fd, uint32_t events)
+{
+    struct epoll_event event = {};
+    event.events = events;
+    event.data.fd = fd;
+    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+// Keeps the bus idle until `bus_free`; a stop request ends the wait at once.
+void wait_for_Bus_Gap(int event_fd, Link_Clock::time_point bus_free)
+{
+    while (!thread_stop_request_flag) {
+        const auto remaining = bus_free - Link_Clock::now();
+        if (remaining <= Link_Clock::duration::zero()) {
+            return;
+        }
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
+        const struct timespec timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        struct pollfd wake = {event_fd, POLLIN, 0};
+        if (ppoll(&wake, 1, &timeout, nullptr) > 0) {
+            clear_link_wake(event_fd);  // a request: its packet goes after the gap
+        }
+    }
+}
+
+// Sleeps until the line signals an edge, a request or the stop call wakes
+// the worker, or timeout_ms pass.
+void wait_for_Work(int epoll_fd, int event_fd, int timeout_ms)
+{
+    struct epoll_event events[2];
+    const int count = epoll_wait(epoll_fd, events, 2, timeout_ms);
+    for (int i = 0; i < count; ++i) {
+        if (events[i].data.fd == event_fd) {
+            clear_link_wake(event_fd);
+        }
+    }
+}
+
+// The worker's loop, one iteration per look at the line: a frame from the
+// BMC while the line is low, else one queued packet, else a wait until the
+// line falls or a packet is queued (idle_wait_ms at most: the interrupt's
+// safety re-check, or the sampling period of a line without one). At most
+// one packet moves per iteration, a pending receive goes first, and
+// bus_gap separates one transaction from the next.
+void run_Link_Loop(int epoll_fd, int value_fd, int event_fd, int i2c_fd, int idle_wait_ms)
+{
+    // The level of the last successful read judges an iteration whose read fails.
+    char value = 0;
+    Link_Clock::time_point bus_free = Link_Clock::now();
+    while (!thread_stop_request_flag) {
+        loop_count.fetch_add(1, std::memory_order_relaxed);
+        wait_for_Bus_Gap(event_fd, bus_free);
+        if (thread_stop_request_flag) {
+            break;
+        }
+        // Reading from offset 0 also re-arms the line's edge signal.
+        char text[2];
+        const ssize_t got = read_sysfs_attribute_at(value_fd, text, sizeof text);
+        if (got > 0) {
+            value = text[0];
+        }
+        if (got != 0 && value == '0') {
+            set_Receive_Packet(i2c_fd);
+            bus_free = Link_Clock::now() + bus_gap;
+        } else if (set_Transmit_Packet(i2c_fd)) {
+            bus_free = Link_Clock::now() + bus_gap;
+        } else if (got < 0) {
+            // A line that cannot be read may keep signalling an error: look
+            // again after the sampling period rather than spin on it.
+            bus_free = Link_Clock::now() + std::chrono::milliseconds(sampling_period_ms);
+        } else {
+            wait_for_Work(epoll_fd, event_fd, idle_wait_ms);
+        }
+    }
+}
+
+// Prepares the attention line to signal its fall. False when the line has
+// no interrupt (logged once): the worker then samples it.
+bool init_Attention_Line()
+{
+    switch (init_gpio_edge_input(bmc_attention_gpio, GPIO_EDGE::FALLING)) {
+    case Gpio_Edge_Result::SELECTED:
+        return true;
+    case Gpio_Edge_Result::REFUSED:
+        log_line("[INFO] %s: attention line has no interrupt, sampling it every %d ms\n", "I2C_BMC_Packet_Thread",
+                 sampling_period_ms);
+        return false;
+    case Gpio_Edge_Result::FAILED:
+        break;
+    }
+    return false;
+}
+
 void* I2C_BMC_Packet_Thread(void*)
 {
-    // The epoll instance is kept for the line's registration only; the loop
-    // polls the value file.
     Fd_Holder epoll_fd(epoll_create1(EPOLL_CLOEXEC));
-    init_GPIO(bmc_attention_gpio, GPIO_DIR::IN, GPIO_EDGE::NONE, false);
+    const bool interrupt = init_Attention_Line();
     char value_path[gpio_path_buffer_size];
     get_GPIO_Path(bmc_attention_gpio, value_path, GPIO_FILE_TYEP::VALUE);
     Fd_Holder value_fd(open(value_path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
-    struct epoll_event event = {};
-    event.events = EPOLLIN;
-    event.data.fd = value_fd.get();
-    if (epoll_ctl(epoll_fd.get(), EPOLL_CTL_ADD, value_fd.get(), &event) != 0) {
+    Fd_Holder event_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!add_epoll_source(epoll_fd.get(), value_fd.get(), EPOLLPRI | EPOLLERR) ||
+        !add_epoll_source(epoll_fd.get(), event_fd.get(), EPOLLIN)) {
         log_line("[ERROR] %s: epoll_ctl() error\n", "I2C_BMC_Packet_Thread");
         thread_end_flag = true;
         return nullptr;
@@ -214,22 +351,13 @@ void* I2C_BMC_Packet_Thread(void*)
         return nullptr;
     }
     init_Queues();
+    set_link_wake_fd(event_fd.get());
     thread_start_flag = true;
 
-    // Keeps the last byte read when a read fails.
-    char value = 0;
-    while (!thread_stop_request_flag) {
-        loop_count.fetch_add(1, std::memory_order_relaxed);
-        // One positioned read per pass: the line's value is at offset 0.
-        const ssize_t got = pread(value_fd.get(), &value, 1, 0);
-        if (got != 0 && value == '0') {
-            set_Receive_Packet(i2c_fd.get());
-        } else {
-            set_Transmit_Packet(i2c_fd.get());
-        }
-        usleep(loop_period_us);
-    }
+    run_Link_Loop(epoll_fd.get(), value_fd.get(), event_fd.get(), i2c_fd.get(),
+                  interrupt ? interrupt_recheck_ms : sampling_period_ms);
 
+    set_link_wake_fd(-1);  // before the eventfd closes
     thread_stop_request_flag = false;
     thread_start_flag = false;
     // Nothing is sent after a stop: what is still queued is freed.
@@ -237,27 +365,6 @@ void* I2C_BMC_Packet_Thread(void*)
     set_Queue_Drain(RX_queue, &RX_queue_mutex);
     thread_end_flag = true;
     return nullptr;
-}
-
-// The command of a subaddress that takes the packet's data as text, or null.
-bool (*get_Text_Command(uint8_t subaddress))(char*)
-{
-    switch (subaddress) {
-    case BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS:
-        return set_Config_IP_Address;
-    case BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY:
-        return set_Config_Gateway;
-    case BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK:
-        return set_Config_Subnetmask;
-    case BMC::SUBADDRESS_NETWORK_CONFIG_DNS1:
-        return set_Config_Dns1;
-    case BMC::SUBADDRESS_NETWORK_CONFIG_DNS2:
-        return set_Config_Dns2;
-    case BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME:
-        return set_Config_Hostname;
-    default:
-        return nullptr;
-    }
 }
 
 void set_Error_Response(BMC::Packet* response, BMC::NODE_ID node_id)
@@ -301,6 +408,7 @@ void set_I2C_BMC_Packet_Thread_Stop()
         return;
     }
     thread_stop_request_flag = true;
+    signal_link_wake();
     pthread_join(thread, nullptr);
 }
 
@@ -320,15 +428,16 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
     const bool response_require = BMC::get_Packet_Response_Require_Flag(request);
     const BMC::NODE_ID node_id = BMC::get_Packet_Node_ID(request);
 
-    BMC::Packet* tmp_request = new BMC::Packet();
-    BMC::init_Packet(tmp_request, request);
-    if (TX_queue.Enqueue(tmp_request) != 0) {
-        delete tmp_request;
+    Packet_Holder tmp_request(new BMC::Packet());
+    BMC::init_Packet(tmp_request.get(), request);
+    if (TX_queue.Enqueue(tmp_request.get()) != 0) {
         if (response_require) {
             set_Error_Response(response, node_id);
         }
-        return 3;
+        return 3;  // the copy is freed here
     }
+    tmp_request.release();  // now the queue's, then the worker's
+    signal_link_wake();
     if (!response_require) {
         return 0;
     }
@@ -348,34 +457,11 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
     }
     BMC::Packet* received = nullptr;
     if (!timed_out && RX_queue.Dequeue(&received) == 0) {
-        BMC::init_Packet(response, *received);
-        delete received;
+        const Packet_Holder response_copy(received);
+        BMC::init_Packet(response, *response_copy);
     } else {
         set_Error_Response(response, node_id);
     }
     pthread_mutex_unlock(&RX_queue_mutex);
     return 0;
-}
-
-void I2C_BMC_Packet_Hander(BMC::Packet* packet)
-{
-    if (packet == nullptr) {
-        return;
-    }
-    const uint8_t subaddress = BMC::get_Packet_Subaddress(*packet);
-    if (subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_APPLY) {
-        run_Apply();
-        return;
-    }
-    if (subaddress == BMC::SUBADDRESS_NETWORK_CONFIG_MODE) {
-        if (BMC::get_Packet_Data_Length(*packet) > 0 && packet->data != nullptr) {
-            set_Network_Mode(packet->data[0]);
-        }
-        return;
-    }
-    bool (*command)(char*) = get_Text_Command(subaddress);
-    char text[i2c_packet_text_size];
-    if (command != nullptr && get_I2C_Packet_Text(*packet, text)) {
-        command(text);
-    }
 }

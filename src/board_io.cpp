@@ -1,5 +1,6 @@
-// Sysfs GPIO access. Every file of the GPIO tree is touched through the two
-// attribute helpers below (one open, one read or write, one close).
+// Sysfs GPIO access. Every file of the GPIO tree is written through the
+// attribute helper below (one open, one write, one close) and read through
+// the daemon's sysfs attribute reader.
 #include "board_io.h"
 
 #include <errno.h>
@@ -11,6 +12,7 @@
 
 #include "fd_holder.h"
 #include "log_line.h"
+#include "sysfs_attribute.h"
 
 namespace {
 
@@ -28,20 +30,6 @@ Attribute_Status set_Attribute_File(const char* path, const void* bytes, size_t 
     }
     const ssize_t written = write(fd.get(), bytes, count);
     return written < 0 ? Attribute_Status::TRANSFER_FAILED : Attribute_Status::DONE;
-}
-
-// Reads the first byte of the attribute file into *byte (left as it is when
-// the file is empty). On failure *error holds the errno of the failed call.
-Attribute_Status get_Attribute_File(const char* path, char* byte, int* error)
-{
-    Fd_Holder fd(open(path, O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        *error = errno;
-        return Attribute_Status::OPEN_FAILED;
-    }
-    const ssize_t got = read(fd.get(), byte, 1);
-    *error = errno;
-    return got < 0 ? Attribute_Status::TRANSFER_FAILED : Attribute_Status::DONE;
 }
 
 // Writes one attribute of the line and logs a failure in the name of caller.
@@ -83,6 +71,52 @@ const char* get_Suffix(GPIO_FILE_TYEP type)
     return "";
 }
 
+// The edge attribute's word, without a NUL; null for a value that is no edge.
+const char* get_edge_text(GPIO_EDGE edge)
+{
+    switch (edge) {
+    case GPIO_EDGE::NONE:
+        return "none";
+    case GPIO_EDGE::RISING:
+        return "rising";
+    case GPIO_EDGE::FALLING:
+        return "falling";
+    case GPIO_EDGE::BOTH:
+        return "both";
+    }
+    return nullptr;
+}
+
+// True when the line's directory exists: the line is exported.
+bool get_gpio_exported(int gpio_number)
+{
+    char path[gpio_path_buffer_size];
+    get_GPIO_Path(gpio_number, path, GPIO_FILE_TYEP::NONE);
+    return access(path, R_OK) == 0;
+}
+
+// init_GPIO's steps up to the edge or level: export, direction, active-high.
+// False when the export file could not be opened (logged in the name of
+// init_GPIO; nothing else is done); any later failure is logged and passed.
+bool export_gpio_line(int gpio_number, GPIO_DIR pin_dir)
+{
+    char buffer[gpio_path_buffer_size];
+    const int length = snprintf(buffer, sizeof buffer, "%d", gpio_number);
+    switch (set_Attribute_File(gpio_export_path, buffer, static_cast<size_t>(length) + 1)) {
+    case Attribute_Status::OPEN_FAILED:
+        log_line("[ERROR] %s: open() error", "init_GPIO");
+        return false;
+    case Attribute_Status::TRANSFER_FAILED:
+        log_line("[ERROR] %s: write error\n", "init_GPIO");
+        break;
+    case Attribute_Status::DONE:
+        break;
+    }
+    set_GPIO_Direction(gpio_number, pin_dir);
+    set_GPIO_Active_Low(gpio_number, false);
+    return true;
+}
+
 }  // namespace
 
 uint8_t get_GPIO_Path(int gpio_number, char* buffer, GPIO_FILE_TYEP type)
@@ -114,21 +148,7 @@ void set_GPIO_Value(int gpio_number, bool value)
 
 void set_GPIO_Edge(int gpio_number, GPIO_EDGE edge)
 {
-    const char* text = nullptr;
-    switch (edge) {
-    case GPIO_EDGE::NONE:
-        text = "none";
-        break;
-    case GPIO_EDGE::RISING:
-        text = "rising";
-        break;
-    case GPIO_EDGE::FALLING:
-        text = "falling";
-        break;
-    case GPIO_EDGE::BOTH:
-        text = "both";
-        break;
-    }
+    const char* text = get_edge_text(edge);
     if (text == nullptr) {
         return;  // not an edge the kernel knows: leave the line as it is
     }
@@ -137,26 +157,12 @@ void set_GPIO_Edge(int gpio_number, GPIO_EDGE edge)
 
 void init_GPIO(int gpio_number, GPIO_DIR pin_dir, GPIO_EDGE edge, bool value)
 {
-    char buffer[gpio_path_buffer_size];
-    get_GPIO_Path(gpio_number, buffer, GPIO_FILE_TYEP::NONE);
-    if (access(buffer, R_OK) == 0) {
+    if (get_gpio_exported(gpio_number)) {
         return;  // already exported: keep the configuration it has
     }
-
-    const int length = snprintf(buffer, sizeof buffer, "%d", gpio_number);
-    switch (set_Attribute_File(gpio_export_path, buffer, static_cast<size_t>(length) + 1)) {
-    case Attribute_Status::OPEN_FAILED:
-        log_line("[ERROR] %s: open() error", "init_GPIO");
+    if (!export_gpio_line(gpio_number, pin_dir)) {
         return;
-    case Attribute_Status::TRANSFER_FAILED:
-        log_line("[ERROR] %s: write error\n", "init_GPIO");
-        break;
-    case Attribute_Status::DONE:
-        break;
     }
-
-    set_GPIO_Direction(gpio_number, pin_dir);
-    set_GPIO_Active_Low(gpio_number, false);
     if (pin_dir == GPIO_DIR::IN) {
         set_GPIO_Edge(gpio_number, edge);
     } else {
@@ -164,21 +170,46 @@ void init_GPIO(int gpio_number, GPIO_DIR pin_dir, GPIO_EDGE edge, bool value)
     }
 }
 
-bool get_GPIO_Value(int gpio_number)
+Gpio_Edge_Result init_gpio_edge_input(int gpio_number, GPIO_EDGE edge)
 {
-    char result = 0;
+    if (!get_gpio_exported(gpio_number) && !export_gpio_line(gpio_number, GPIO_DIR::IN)) {
+        return Gpio_Edge_Result::FAILED;
+    }
+    const char* text = get_edge_text(edge);
+    if (text == nullptr) {
+        return Gpio_Edge_Result::FAILED;
+    }
     char path[gpio_path_buffer_size];
-    get_GPIO_Path(gpio_number, path, GPIO_FILE_TYEP::VALUE);
-    int error = 0;
-    switch (get_Attribute_File(path, &result, &error)) {
+    get_GPIO_Path(gpio_number, path, GPIO_FILE_TYEP::EDGE);
+    switch (set_Attribute_File(path, text, strlen(text))) {
     case Attribute_Status::OPEN_FAILED:
-        log_line("[ERROR] %s: open() error, %s\n", "get_GPIO_Value", strerror(error));
-        return false;
+        log_line("[ERROR] %s: open() error\n", "set_GPIO_Edge");
+        return Gpio_Edge_Result::FAILED;
     case Attribute_Status::TRANSFER_FAILED:
-        log_line("[ERROR] %s: read error, %s\n", "get_GPIO_Value", strerror(error));
-        break;
+        // The controller cannot raise an interrupt for the line.
+        set_GPIO_Edge(gpio_number, GPIO_EDGE::NONE);
+        return Gpio_Edge_Result::REFUSED;
     case Attribute_Status::DONE:
         break;
     }
-    return result == '1';
+    return Gpio_Edge_Result::SELECTED;
+}
+
+bool get_GPIO_Value(int gpio_number)
+{
+    char result[2];  // the first byte is the level
+    char path[gpio_path_buffer_size];
+    get_GPIO_Path(gpio_number, path, GPIO_FILE_TYEP::VALUE);
+    int error = 0;
+    switch (read_sysfs_attribute(path, result, sizeof result, &error)) {
+    case Sysfs_Status::OPEN_FAILED:
+        log_line("[ERROR] %s: open() error, %s\n", "get_GPIO_Value", strerror(error));
+        return false;
+    case Sysfs_Status::READ_FAILED:
+        log_line("[ERROR] %s: read error, %s\n", "get_GPIO_Value", strerror(error));
+        break;
+    case Sysfs_Status::DONE:
+        break;
+    }
+    return result[0] == '1';
 }

@@ -2,9 +2,11 @@
 // driver when needed and samples its remote channel through sysfs.
 //
 // The bus is touched in one place only, get_I2C_Slave_Check(), and only
-// during start-up, before the BMC link thread owns the adapter. Readings go
-// through the kernel driver (shell commands on sysfs), whose transfers the
-// kernel serialises with the link's.
+// during start-up, before the BMC link thread owns the adapter. Start-up
+// binds the driver and finds its hwmon directory with shell commands;
+// readings are one read of the driver's temp2_input through the sysfs
+// attribute reader (no process per reading), and the kernel serialises the
+// driver's transfers with the link's.
 #include "sensor.h"
 
 #include <fcntl.h>
@@ -20,8 +22,9 @@
 #include <thread>
 
 #include "fd_holder.h"
-#include "platform_paths.h"
 #include "log_line.h"
+#include "platform_paths.h"
+#include "sysfs_attribute.h"
 
 namespace {
 
@@ -42,14 +45,14 @@ const char* const hwmon_dir_format = NK_PLATFORM_PATH("/sys/class/i2c-adapter/i2
 const char* const hwmon_list_format = "ls " NK_PLATFORM_PATH("/sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon");
 const char* const new_device_format =
     "echo adm1032 0x%x > " NK_PLATFORM_PATH("/sys/class/i2c-adapter/i2c-%d/new_device");
-const char* const temperature_read_format = "cat " NK_PLATFORM_PATH("/sys/class/hwmon/%s/temp2_input");
+const char* const temperature_path_format = NK_PLATFORM_PATH("/sys/class/hwmon/%s/temp2_input");
 
 // Buffers holding a platform path or a command built from one.
 constexpr size_t device_path_length = platform::platform_buffer(50);
 constexpr size_t command_length = platform::platform_buffer(128);
-// The reading's output line: a short decimal number.
-constexpr size_t reading_buffer_length = 128;
-constexpr int reading_size = 16;
+// The reading: a short decimal number. As many bytes as the line of `cat`
+// output the module once read (fgets with 16 bytes: 15 characters).
+constexpr size_t reading_size = 16;
 
 // Time the kernel needs to create the hwmon directory of a new device.
 constexpr std::chrono::seconds driver_bind_wait{5};
@@ -164,13 +167,14 @@ void update_Temperature()
     if (onboard_temp_sensor_notfound) {
         return;
     }
-    char command[command_length] = {};
-    snprintf(command, sizeof command, temperature_read_format, hwmon_temp);
-    char result[reading_buffer_length] = {};
-    float reading = 0.0f;
-    if (set_Command(command, result, reading_size) == 0) {
-        reading = get_Temperature_From_Text(result);
-    }
+    char path[command_length] = {};
+    snprintf(path, sizeof path, temperature_path_format, hwmon_temp);
+    // A missing, unreadable or empty file leaves the text empty: 0.0, as the
+    // `cat` of the file printed nothing then.
+    char text[reading_size];
+    int error = 0;
+    (void)read_sysfs_attribute(path, text, sizeof text, &error);
+    const float reading = get_Temperature_From_Text(text);
     if (reading != narel_temperature) {
         narel_temperature = reading;
         narel_temperature_update_flag = true;

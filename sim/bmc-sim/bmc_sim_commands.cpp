@@ -28,7 +28,7 @@ const char* const help_text[] = {
     "help drop on|off         take the BMC off the bus or put it back",
     "help stall MS            each BMC transaction waits MS milliseconds",
     "help serial TEXT         set the serial number in the EEPROM window",
-    "help status              pending frames, attention line, frames received",
+    "help status              pending frames, attention line, frames received, reads of the line",
     "help wait delivered [MS] until the node has read every pending frame (default 5000 ms)",
     "help wait frames N [MS]  until the node has sent N frames in all",
     "help quit                unmount and exit",
@@ -182,7 +182,8 @@ const std::map<std::string, Handler>& handlers()
          [](VirtualBoard& board, const std::string&) {
              return ok("pending=" + std::to_string(board.pending_frames()) +
                        " line=" + (board.attention_line_high() ? "1" : "0") +
-                       " received=" + std::to_string(board.received_frames().size()));
+                       " received=" + std::to_string(board.received_frames().size()) +
+                       " line_reads=" + std::to_string(board.attention_reads()));
          }},
         {"wait", wait},
         {"help",

@@ -3,6 +3,7 @@
 //
 //   bmc-sim <prefix> [--sensor 4c|4d|both|none] [--bound 4c|4d|both|none]
 //                    [--temp MILLIDEG] [--serial TEXT] [--no-eeprom] [--no-bmc]
+//                    [--no-irq]
 //
 // Output lines: "ready" once mounted; "frame ..." for every frame the node
 // sends; per command the lines of bmc_sim_commands.h. End of input, "quit",
@@ -28,7 +29,7 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: bmc-sim <prefix> [--sensor 4c|4d|both|none] [--bound 4c|4d|both|none]\n"
-                 "               [--temp MILLIDEG] [--serial TEXT] [--no-eeprom] [--no-bmc]\n");
+                 "               [--temp MILLIDEG] [--serial TEXT] [--no-eeprom] [--no-bmc] [--no-irq]\n");
 }
 
 bool parse_options(int argc, char** argv, vboard::BoardOptions* options)
@@ -44,6 +45,8 @@ bool parse_options(int argc, char** argv, vboard::BoardOptions* options)
             options->eeprom = false;
         } else if (flag == "--no-bmc") {
             options->bmc_present = false;
+        } else if (flag == "--no-irq") {
+            options->attention_interrupt = false;
         } else if (flag == "--sensor" && has_value) {
             if (!bmc_sim::parse_sensor_set(argv[++i], &options->sensors_present)) {
                 return false;

@@ -24,12 +24,22 @@ constexpr off_t sysfs_file_size = 4096;  // what sysfs reports for every attribu
 
 BoardModel& model() { return *static_cast<BoardModel*>(fuse_get_context()->private_data); }
 
+void wake_poll_waiter(void* waiter)
+{
+    auto* handle = static_cast<struct fuse_pollhandle*>(waiter);
+    fuse_notify_poll(handle);
+    fuse_pollhandle_destroy(handle);
+}
+
+void drop_poll_waiter(void* waiter) { fuse_pollhandle_destroy(static_cast<struct fuse_pollhandle*>(waiter)); }
+
 void* init(struct fuse_conn_info*, struct fuse_config* config)
 {
     // Nothing is cached: files appear and vanish (export, new_device) at any time.
     config->entry_timeout = 0;
     config->attr_timeout = 0;
     config->negative_timeout = 0;
+    model().set_poll_notifier(BoardModel::Poll_Notifier{wake_poll_waiter, drop_poll_waiter});
     return fuse_get_context()->private_data;
 }
 
@@ -119,13 +129,16 @@ int counted_release(const char*, struct fuse_file_info*)
     return 0;
 }
 
-// Every file is as ready as sysfs and i2c-dev files are: no events to wait for.
+// What sysfs and i2c-dev files always report.
+constexpr unsigned ready_events = POLLIN | POLLOUT | POLLRDNORM | POLLWRNORM;
+
+// Every file but a GPIO value file is always ready: no events to wait for.
 int any_poll(const char*, struct fuse_file_info*, struct fuse_pollhandle* handle, unsigned* events)
 {
     if (handle != nullptr) {
         fuse_pollhandle_destroy(handle);
     }
-    *events = POLLIN | POLLOUT | POLLRDNORM | POLLWRNORM;
+    *events = ready_events;
     return 0;
 }
 
@@ -237,14 +250,35 @@ int sys_open(const char* path, struct fuse_file_info* fi)
         return -EACCES;
     }
     fi->direct_io = 1;
+    const bool value_file = entry.kind == SysEntry::Kind::GPIO_ATTR && entry.attribute == "value";
+    fi->fh = value_file ? model().value_open(entry.gpio) : 0;
     model().handle_opened();
     return 0;
 }
 
-int sys_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info*)
+int sys_release(const char* path, struct fuse_file_info* fi)
+{
+    if (fi->fh != 0) {
+        model().value_close(fi->fh);
+    }
+    return counted_release(path, fi);
+}
+
+// A value file reports POLLPRI | POLLERR from an edge until its next read.
+int sys_poll(const char* path, struct fuse_file_info* fi, struct fuse_pollhandle* handle, unsigned* events)
+{
+    if (fi->fh == 0) {
+        return any_poll(path, fi, handle, events);
+    }
+    const bool edge = model().value_poll(fi->fh, handle);
+    *events = ready_events | (edge ? POLLPRI | POLLERR : 0u);
+    return 0;
+}
+
+int sys_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi)
 {
     std::string content;
-    const int result = model().sys_read(path, &content);
+    const int result = model().sys_read(path, &content, fi->fh);
     if (result < 0) {
         return result;
     }
@@ -302,7 +336,8 @@ struct fuse_operations make_sys_operations()
     ops.getattr = sys_getattr;
     ops.readdir = sys_readdir;
     ops.open = sys_open;
-    ops.release = counted_release;
+    ops.release = sys_release;
+    ops.poll = sys_poll;
     ops.read = sys_read;
     ops.write = sys_write;
     ops.truncate = sys_truncate;

@@ -10,7 +10,10 @@
 namespace vboard {
 
 BoardModel::BoardModel(const BoardOptions& options)
-    : bmc_present_(options.bmc_present), temperature_(options.temperature), eeprom_enabled_(options.eeprom)
+    : bmc_present_(options.bmc_present),
+      attention_interrupt_(options.attention_interrupt),
+      temperature_(options.temperature),
+      eeprom_enabled_(options.eeprom)
 {
     const SensorSet present = static_cast<SensorSet>(options.sensors_present | options.sensors_bound);
     for (const auto& [bit, address] : {std::pair{SENSOR_4C, sensor_address_4c}, std::pair{SENSOR_4D, sensor_address_4d}}) {
@@ -93,9 +96,11 @@ int BoardModel::i2c_read(uint64_t handle, uint8_t* buffer, size_t length)
     }
     std::memset(buffer, 0, length);
     if (address == bmc_address && !pending_.empty()) {
+        const bool level_before = gpio_level(attention_gpio);
         const Bytes& frame = pending_.front();
         std::memcpy(buffer, frame.data(), std::min(length, frame.size()));
         pending_.pop_front();
+        note_level_change(attention_gpio, level_before);
         changed_.notify_all();
     }
     log_transaction(TransactionKind::READ, address, length, 0);
@@ -199,7 +204,9 @@ bool BoardModel::wait_all_released(std::chrono::milliseconds timeout)
 void BoardModel::queue_bmc_frame(const Bytes& frame)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    const bool level_before = gpio_level(attention_gpio);
     pending_.push_back(frame);
+    note_level_change(attention_gpio, level_before);
     changed_.notify_all();
 }
 
@@ -277,6 +284,12 @@ std::vector<Transaction> BoardModel::transactions()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return transactions_;
+}
+
+uint64_t BoardModel::attention_reads()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return attention_reads_;
 }
 
 }  // namespace vboard

@@ -51,8 +51,25 @@ public:
 
     // --- the sys mount: a snapshot of the tree, keyed by path ("/", "/class/gpio", ...) ---
     std::map<std::string, SysEntry> sys_tree();
-    int sys_read(const std::string& path, std::string* content);
+    // handle: what value_open gave the file (0 for other files); a read
+    // re-arms the handle's edge events.
+    int sys_read(const std::string& path, std::string* content, uint64_t handle = 0);
     int sys_write(const std::string& path, const char* bytes, size_t length);
+
+    // --- polling a GPIO value file as sysfs does. A waiter is the FUSE poll
+    // handle of one poll() or epoll wait, opaque here: the model wakes it
+    // once at the next edge (through the notifier) and then forgets it, or
+    // drops it when it is replaced or its file is closed ---
+    struct Poll_Notifier {
+        void (*wake)(void* waiter);  // wakes and releases the waiter
+        void (*drop)(void* waiter);  // releases it without waking
+    };
+    void set_poll_notifier(const Poll_Notifier& notifier);
+    uint64_t value_open(int gpio);    // a handle whose events start now
+    void value_close(uint64_t handle);
+    // True when an edge came since the handle's last read; waiter (may be
+    // null) takes the handle's place in the queue of waiters.
+    bool value_poll(uint64_t handle, void* waiter);
 
     // --- open files and folders of both mounts, so that unmounting can wait
     // for the releases the kernel sends after close(2) ---
@@ -76,6 +93,7 @@ public:
     void set_serial(const std::string& text);
     std::vector<GpioWrite> gpio_writes();
     std::vector<Transaction> transactions();
+    uint64_t attention_reads();
 
 private:
     struct GpioLine {
@@ -83,6 +101,13 @@ private:
         bool active_low = false;
         std::string edge = "none";
         bool level = false;  // driven level of an output
+        uint64_t events = 0; // edges the edge attribute selected, so far
+    };
+    // An open value file: the line, the events it has seen, its waiter.
+    struct Value_Handle {
+        int gpio;
+        uint64_t seen_events;
+        void* waiter;
     };
     // An I2C client on adapter 0 (new_device, or bound at start); hwmon 0 when no driver bound.
     struct Client {
@@ -98,6 +123,10 @@ private:
     int bind_client(uint8_t address, const std::string& name);
     int lowest_free_hwmon() const;
     std::string gpio_read(int gpio, const std::string& attribute) const;
+    bool gpio_level(int gpio) const;  // the level the value file reads
+    // Counts an edge of the line when its edge attribute selects it and wakes
+    // the line's waiters; level_before is gpio_level() before the change.
+    void note_level_change(int gpio, bool level_before);
     int gpio_write(int gpio, const std::string& attribute, const std::string& text);
     int export_write(const std::string& text, bool do_export);
     int new_device_write(const std::string& text);
@@ -119,6 +148,10 @@ private:
 
     std::map<int, GpioLine> gpio_;
     std::vector<GpioWrite> gpio_writes_;
+    bool attention_interrupt_;
+    uint64_t attention_reads_ = 0;
+    std::map<uint64_t, Value_Handle> value_handles_;  // keys share next_handle_ with dev/i2c-0
+    Poll_Notifier notifier_{nullptr, nullptr};
 
     std::set<uint8_t> sensors_present_;
     std::map<uint8_t, Client> clients_;

@@ -84,7 +84,7 @@ std::map<std::string, SysEntry> BoardModel::sys_tree()
     return tree;
 }
 
-int BoardModel::sys_read(const std::string& path, std::string* content)
+int BoardModel::sys_read(const std::string& path, std::string* content, uint64_t handle)
 {
     const auto tree = sys_tree();
     const auto it = tree.find(path);
@@ -101,9 +101,18 @@ int BoardModel::sys_read(const std::string& path, std::string* content)
     case SysEntry::Kind::NEW_DEVICE:
     case SysEntry::Kind::DELETE_DEVICE:
         return -EACCES;  // write-only in the kernel too
-    case SysEntry::Kind::GPIO_ATTR:
+    case SysEntry::Kind::GPIO_ATTR: {
         *content = gpio_read(entry.gpio, entry.attribute);
+        const auto line = gpio_.find(entry.gpio);
+        const auto value_handle = value_handles_.find(handle);
+        if (line != gpio_.end() && value_handle != value_handles_.end()) {
+            value_handle->second.seen_events = line->second.events;  // re-armed, as a sysfs read does
+        }
+        if (entry.gpio == attention_gpio && entry.attribute == "value") {
+            ++attention_reads_;
+        }
         return 0;
+    }
     case SysEntry::Kind::CLIENT_NAME: {
         const auto client = clients_.find(entry.address);
         *content = client == clients_.end() ? "" : client->second.name + "\n";
@@ -177,11 +186,92 @@ std::string BoardModel::gpio_read(int gpio, const std::string& attribute) const
         return line.edge + "\n";
     }
     if (attribute == "value") {
-        // The BMC holds its attention line low while it has a frame for the node.
-        const bool level = gpio == attention_gpio ? pending_.empty() : line.output && line.level;
-        return (level != line.active_low) ? "1\n" : "0\n";
+        return gpio_level(gpio) ? "1\n" : "0\n";
     }
     return "";  // uevent
+}
+
+bool BoardModel::gpio_level(int gpio) const
+{
+    const auto it = gpio_.find(gpio);
+    if (it == gpio_.end()) {
+        return false;
+    }
+    const GpioLine& line = it->second;
+    // The BMC holds its attention line low while it has a frame for the node.
+    const bool level = gpio == attention_gpio ? pending_.empty() : line.output && line.level;
+    return level != line.active_low;
+}
+
+void BoardModel::note_level_change(int gpio, bool level_before)
+{
+    const auto it = gpio_.find(gpio);
+    const bool level = gpio_level(gpio);
+    if (it == gpio_.end() || level == level_before) {
+        return;
+    }
+    const std::string& edge = it->second.edge;
+    if (edge != "both" && edge != (level ? "rising" : "falling")) {
+        return;
+    }
+    ++it->second.events;
+    for (auto& [handle, value] : value_handles_) {
+        if (value.gpio == gpio && value.waiter != nullptr) {
+            notifier_.wake(value.waiter);
+            value.waiter = nullptr;
+        }
+    }
+}
+
+void BoardModel::set_poll_notifier(const Poll_Notifier& notifier)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    notifier_ = notifier;
+}
+
+uint64_t BoardModel::value_open(int gpio)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto line = gpio_.find(gpio);
+    const uint64_t seen = line == gpio_.end() ? 0 : line->second.events;
+    value_handles_[next_handle_] = Value_Handle{gpio, seen, nullptr};
+    return next_handle_++;
+}
+
+void BoardModel::value_close(uint64_t handle)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = value_handles_.find(handle);
+    if (it == value_handles_.end()) {
+        return;
+    }
+    if (it->second.waiter != nullptr) {
+        notifier_.drop(it->second.waiter);
+    }
+    value_handles_.erase(it);
+}
+
+bool BoardModel::value_poll(uint64_t handle, void* waiter)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = value_handles_.find(handle);
+    if (it == value_handles_.end()) {
+        if (waiter != nullptr) {
+            notifier_.drop(waiter);
+        }
+        return false;
+    }
+    Value_Handle& value = it->second;
+    // A poll without a waiter (nobody waits on the file) keeps the one there
+    // is: any waiter of a file wakes every wait on it.
+    if (waiter != nullptr) {
+        if (value.waiter != nullptr) {
+            notifier_.drop(value.waiter);
+        }
+        value.waiter = waiter;
+    }
+    const auto line = gpio_.find(value.gpio);
+    return line != gpio_.end() && line->second.events != value.seen_events;
 }
 
 int BoardModel::gpio_write(int gpio, const std::string& attribute, const std::string& text)
@@ -206,6 +296,9 @@ int BoardModel::gpio_write(int gpio, const std::string& attribute, const std::st
     } else if (attribute == "edge") {
         if (text != "none" && text != "rising" && text != "falling" && text != "both") {
             return -EINVAL;
+        }
+        if (gpio == attention_gpio && !attention_interrupt_ && text != "none") {
+            return -EIO;  // the controller cannot raise an interrupt for this line
         }
         line.edge = text;
     } else if (attribute == "value") {

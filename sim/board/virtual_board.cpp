@@ -77,5 +77,6 @@ void VirtualBoard::set_eeprom_bytes(size_t offset, const Bytes& bytes) { impl_->
 
 std::vector<GpioWrite> VirtualBoard::gpio_writes() const { return impl_->model.gpio_writes(); }
 std::vector<Transaction> VirtualBoard::transactions() const { return impl_->model.transactions(); }
+uint64_t VirtualBoard::attention_reads() const { return impl_->model.attention_reads(); }
 
 }  // namespace vboard

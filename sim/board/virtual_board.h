@@ -29,6 +29,12 @@
 //               value writable on outputs only (-EPERM on inputs). Line 480 is
 //               the BMC's attention line: value reads "0\n" while the BMC holds a
 //               frame for the node, "1\n" otherwise (inverted by active_low).
+//               Its value file polls as sysfs does: POLLPRI | POLLERR once an
+//               edge that `edge` selects has come since the descriptor's last
+//               read (or its open), until the next read; a poll() or epoll
+//               waiter is woken at the edge (fuse_notify_poll). Without an
+//               interrupt (BoardOptions::attention_interrupt false) the line
+//               refuses every edge but "none" with -EIO, as the kernel does.
 //               Every write under sys/class/gpio is logged byte for byte.
 //   sys/class/i2c-adapter/i2c-0/new_device, delete_device
 //               "adm1032 0x4c\n" creates client 0-004c/; when a sensor is present
@@ -39,8 +45,9 @@
 //               delete_device removes the client.
 //
 // Every file except dev/mem is direct I/O (no caching): every read is fresh,
-// every read(2)/write(2) reaches the board as one call. The value files accept
-// epoll registration (EPOLLIN).
+// every read(2)/write(2) reaches the board as one call. Every file accepts
+// poll() and epoll registration; files other than the value files are always
+// ready, as sysfs and i2c-dev files are.
 //
 // Thread safety: every member may be called from any thread at any time; the
 // board's state is guarded by one mutex that the filesystem threads share.
@@ -78,6 +85,7 @@ struct BoardOptions {
     bool eeprom = true;                      // false: no dev/mem at all
     bool bmc_present = true;                 // false: nothing answers at 0x08
     std::vector<int> exported_gpios;         // lines already exported at start (direction "in")
+    bool attention_interrupt = true;         // false: line 480 cannot raise an interrupt (edge "none" only)
 };
 
 using Clock = std::chrono::steady_clock;
@@ -152,6 +160,9 @@ public:
     // --- what happened ---
     std::vector<GpioWrite> gpio_writes() const;
     std::vector<Transaction> transactions() const;
+    // Reads of line 480's value file so far (a link that samples the line
+    // reads it once per look).
+    uint64_t attention_reads() const;
 
     class Impl;
 

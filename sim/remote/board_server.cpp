@@ -50,6 +50,7 @@ void serve(VirtualBoard& board, Op op, Reader& in, Writer& out)
     }
     case Op::GPIO_WRITES: out.put(board.gpio_writes()); break;
     case Op::TRANSACTIONS: out.put(board.transactions()); break;
+    case Op::ATTENTION_READS: out.u64(board.attention_reads()); break;
     default: throw std::runtime_error("board protocol: unknown call " + std::to_string(static_cast<int>(op)));
     }
 }

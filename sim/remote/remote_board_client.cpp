@@ -161,4 +161,6 @@ std::vector<GpioWrite> VirtualBoard::gpio_writes() const { return impl_->call(Op
 
 std::vector<Transaction> VirtualBoard::transactions() const { return impl_->call(Op::TRANSACTIONS).transactions(); }
 
+uint64_t VirtualBoard::attention_reads() const { return impl_->call(Op::ATTENTION_READS).u64(); }
+
 }  // namespace vboard

@@ -41,6 +41,7 @@ enum class Op : uint8_t {
     SET_EEPROM_BYTES,
     GPIO_WRITES,
     TRANSACTIONS,
+    ATTENTION_READS,
 };
 
 constexpr uint32_t max_message_size = 64u << 20;
@@ -93,6 +94,7 @@ public:
         for (const int line : o.exported_gpios) {
             i64(line);
         }
+        u8(o.attention_interrupt);
     }
     void put(const ReceivedFrame& f)
     {
@@ -174,6 +176,7 @@ public:
         for (uint32_t n = u32(); n > 0; --n) {
             o.exported_gpios.push_back(static_cast<int>(i64()));
         }
+        o.attention_interrupt = u8() != 0;
         return o;
     }
     std::vector<ReceivedFrame> received_frames()

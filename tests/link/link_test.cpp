@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "link_fixture.h"
 
@@ -40,7 +41,7 @@ TEST_F(LinkTest, StartPreparesTheAttentionLineAndStopEndsTheLink)
                           {"/sys/class/gpio/export", std::string("480", 4)},
                           {"/sys/class/gpio/gpio480/direction", std::string("in", 3)},
                           {"/sys/class/gpio/gpio480/active_low", std::string("0", 2)},
-                          {"/sys/class/gpio/gpio480/edge", "none"}}));
+                          {"/sys/class/gpio/gpio480/edge", "falling"}}));
     EXPECT_EQ(init_I2C_BMC_Packet_Thread(nullptr, daemon_error_handler), 2);
 
     set_I2C_BMC_Packet_Thread_Stop();
@@ -50,9 +51,11 @@ TEST_F(LinkTest, StartPreparesTheAttentionLineAndStopEndsTheLink)
     make_ping(&ping, BMC::NODE_ID::NAREL_1, false);
     EXPECT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 1);
 
-    // Started again: the line is exported already and is left as it is.
+    // Started again: the line is exported already; only its edge is chosen.
     start();
-    EXPECT_EQ(board_->gpio_writes().size(), 4u);
+    ASSERT_EQ(board_->gpio_writes().size(), 5u);
+    EXPECT_EQ(board_->gpio_writes()[4].path, "/sys/class/gpio/gpio480/edge");
+    EXPECT_EQ(board_->gpio_writes()[4].bytes, "falling");
     EXPECT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0);
     EXPECT_TRUE(board_->wait_received(1, 2000ms));
 }
@@ -66,6 +69,70 @@ TEST_F(LinkTest, StartWithoutTheBoardEndsTheWorkerAndReportsIt)
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
     EXPECT_EQ(captured(), "[ERROR] init_GPIO: open() error[ERROR] I2C_BMC_Packet_Thread: epoll_ctl() error\n");
     EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+}
+
+// --- waiting on the attention line ---------------------------------------------
+
+TEST_F(LinkTest, IdleLinkSleepsAndStopWakesItAtOnce)
+{
+    start();
+    usleep(200 * 1000);
+    const uint64_t before = get_I2C_BMC_Packet_Thread_Loop_Count();
+    usleep(2000 * 1000);
+    // One look a second at most (a 20 ms sampling loop would run 100 times).
+    EXPECT_LE(get_I2C_BMC_Packet_Thread_Loop_Count() - before, 4u);
+    const auto begin = std::chrono::steady_clock::now();
+    set_I2C_BMC_Packet_Thread_Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 500ms) << "not woken by the stop call";
+    EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
+}
+
+TEST_F(LinkTest, BurstWhileTheLineStaysLowIsReadFramePerPassTwentyMsApart)
+{
+    start();
+    usleep(200 * 1000);  // idle: waiting for the line
+    for (int i = 0; i < 10; ++i) {
+        board_->queue_bmc_frame({3, 0x00, 0x01});  // one fall, then the line stays low
+    }
+    // Without waiting for a new edge: one frame a second would take 10 s.
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(board_->wait_delivered(5000ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
+    std::vector<std::chrono::steady_clock::time_point> reads;
+    for (const auto& t : board_->transactions()) {
+        if (t.kind == vboard::TransactionKind::READ) {
+            reads.push_back(t.time);
+        }
+    }
+    ASSERT_EQ(reads.size(), 10u);
+    for (size_t i = 1; i < reads.size(); ++i) {
+        EXPECT_GE(reads[i] - reads[i - 1], 20ms) << "read " << i;
+    }
+}
+
+TEST_F(LinkTest, LineWithoutInterruptIsSampledEveryTwentyMs)
+{
+    vboard::BoardOptions options;
+    options.exported_gpios = {480};
+    options.attention_interrupt = false;
+    mount(options);
+    capture();
+    start();
+    usleep(200 * 1000);
+    const uint64_t before = get_I2C_BMC_Packet_Thread_Loop_Count();
+    usleep(1000 * 1000);
+    EXPECT_GE(get_I2C_BMC_Packet_Thread_Loop_Count() - before, 10u) << "about 50 looks a second";
+    board_->queue_bmc_frame({3, 0x00, 0x01});
+    EXPECT_TRUE(board_->wait_delivered(2000ms));
+    set_I2C_BMC_Packet_Thread_Stop();
+    EXPECT_EQ(captured(), "[INFO] I2C_BMC_Packet_Thread: attention line has no interrupt, sampling it every 20 ms\n");
+    std::vector<std::tuple<std::string, std::string, int>> writes;
+    for (const auto& w : board_->gpio_writes()) {
+        writes.emplace_back(w.path, w.bytes, w.error);
+    }
+    EXPECT_EQ(writes, (std::vector<std::tuple<std::string, std::string, int>>{
+                          {"/sys/class/gpio/gpio480/edge", "falling", EIO},
+                          {"/sys/class/gpio/gpio480/edge", "none", 0}}));
 }
 
 // --- transmission ------------------------------------------------------------

@@ -1,11 +1,14 @@
 // The board's sys mount: GPIO export and attributes, the attention line,
 // the sensor's new_device, hwmon and temp2_input.
 #include <dirent.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "board_fixture.h"
@@ -148,18 +151,86 @@ TEST_F(AttentionLine, ValueIsLowWhileTheBmcHoldsAFrame)
     close(fd);
 }
 
-TEST_F(AttentionLine, ValueFileAcceptsEpollRegistration)
+// The value file polls as sysfs does: POLLPRI | POLLERR from an edge the
+// edge attribute selects until the next read of that descriptor.
+TEST_F(AttentionLine, ValueFileSignalsSelectedEdgesUntilTheNextRead)
 {
     ASSERT_EQ(write_bytes(sys("class/gpio/export"), "480"), 0);
+    ASSERT_EQ(write_bytes(sys("class/gpio/gpio480/edge"), "falling"), 0);
     const int fd = open(sys("class/gpio/gpio480/value").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    const int ep = epoll_create(1);
+    auto events = [fd](int timeout_ms) {
+        struct pollfd p = {fd, POLLPRI | POLLERR, 0};
+        return poll(&p, 1, timeout_ms) < 0 ? -1 : p.revents & (POLLPRI | POLLERR);
+    };
+    auto level = [fd] {
+        char c = '?';
+        return pread(fd, &c, 1, 0) == 1 ? c : '!';
+    };
+    const int edge = POLLPRI | POLLERR;
+    EXPECT_EQ(events(0), 0) << "no edge since the open";
+
+    // A waiter is woken by the fall.
+    std::thread bmc([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        board_->queue_bmc_frame(vboard::network_apply_frame());
+    });
+    EXPECT_EQ(events(5000), edge);
+    bmc.join();
+    EXPECT_EQ(events(0), edge) << "kept until read";
+    EXPECT_EQ(level(), '0');
+    EXPECT_EQ(events(0), 0) << "the read re-arms";
+    board_->queue_bmc_frame(vboard::network_apply_frame());
+    EXPECT_EQ(events(0), 0) << "still low: no new edge";
+
+    // Only the selected edges count: the rise is not one of them until "both".
+    sim_test::I2cFile bus(vboard::bmc_address);
+    bus.read_frame(256);
+    bus.read_frame(256);
+    EXPECT_EQ(events(0), 0);
+    ASSERT_EQ(write_bytes(sys("class/gpio/gpio480/edge"), "both"), 0);
+    board_->queue_bmc_frame(vboard::network_apply_frame());
+    EXPECT_EQ(events(0), edge);
+    EXPECT_EQ(level(), '0');
+    bus.read_frame(256);
+    EXPECT_EQ(events(0), edge) << "the rise";
+    EXPECT_EQ(level(), '1');
+    ASSERT_EQ(write_bytes(sys("class/gpio/gpio480/edge"), "none"), 0);
+    board_->queue_bmc_frame(vboard::network_apply_frame());
+    EXPECT_EQ(events(0), 0);
+
+    // epoll takes the file as the link registers it.
+    const int ep = epoll_create1(EPOLL_CLOEXEC);
     struct epoll_event event = {};
-    event.events = EPOLLIN;
+    event.events = EPOLLPRI | EPOLLERR;
     event.data.fd = fd;
     EXPECT_EQ(epoll_ctl(ep, EPOLL_CTL_ADD, fd, &event), 0) << strerror(errno);
     close(ep);
     close(fd);
+}
+
+TEST_F(AttentionLine, LineWithoutInterruptTakesEdgeNoneOnly)
+{
+    vboard::BoardOptions options;
+    options.exported_gpios = {480, 20};
+    options.attention_interrupt = false;
+    board_.reset();
+    mount(options);
+    EXPECT_EQ(write_bytes(sys("class/gpio/gpio480/edge"), "falling"), EIO);
+    EXPECT_EQ(write_bytes(sys("class/gpio/gpio480/edge"), "both"), EIO);
+    EXPECT_EQ(write_bytes(sys("class/gpio/gpio480/edge"), "none"), 0);
+    EXPECT_EQ(read_text(sys("class/gpio/gpio480/edge")), "none\n");
+    EXPECT_EQ(write_bytes(sys("class/gpio/gpio20/edge"), "falling"), 0) << "other lines keep theirs";
+    // The line is still sampled: every read of its value file is counted.
+    const int fd = open(sys("class/gpio/gpio480/value").c_str(), O_RDONLY | O_CLOEXEC);
+    char c = '?';
+    EXPECT_EQ(pread(fd, &c, 1, 0), 1);
+    EXPECT_EQ(c, '1');
+    board_->queue_bmc_frame(vboard::network_apply_frame());
+    EXPECT_EQ(pread(fd, &c, 1, 0), 1);
+    EXPECT_EQ(c, '0');
+    close(fd);
+    EXPECT_EQ(board_->attention_reads(), 2u);
 }
 
 using Sensor = BoardTest;

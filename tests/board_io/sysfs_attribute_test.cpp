@@ -1,0 +1,62 @@
+// The sysfs attribute reader on plain files in a fresh folder: the text up to
+// its line feed, empty and missing files, the size limit, and re-reading an
+// open descriptor from offset 0.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "sysfs_attribute.h"
+#include "test_env.h"
+
+namespace {
+
+TEST(SysfsAttribute, TextEndsAtTheLineFeedAndFailuresLeaveItEmpty)
+{
+    nk_test::TempDir dir;
+    char text[16];
+    int error = 0;
+    nk_test::write_file(dir.file("temp2_input"), "45500\n");
+    EXPECT_EQ(read_sysfs_attribute(dir.file("temp2_input").c_str(), text, sizeof text, &error), Sysfs_Status::DONE);
+    EXPECT_STREQ(text, "45500");
+
+    nk_test::write_file(dir.file("empty"), "");
+    EXPECT_EQ(read_sysfs_attribute(dir.file("empty").c_str(), text, sizeof text, &error), Sysfs_Status::DONE);
+    EXPECT_STREQ(text, "");
+
+    // At most size - 1 bytes: a 2-byte buffer holds the level of a value file.
+    nk_test::write_file(dir.file("long"), "1234567890123456789\n");
+    char level[2];
+    EXPECT_EQ(read_sysfs_attribute(dir.file("long").c_str(), level, sizeof level, &error), Sysfs_Status::DONE);
+    EXPECT_STREQ(level, "1");
+
+    EXPECT_EQ(read_sysfs_attribute(dir.file("missing").c_str(), text, sizeof text, &error),
+              Sysfs_Status::OPEN_FAILED);
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(read_sysfs_attribute(dir.path().c_str(), text, sizeof text, &error), Sysfs_Status::READ_FAILED);
+    EXPECT_EQ(error, EISDIR);
+    EXPECT_STREQ(text, "");
+}
+
+TEST(SysfsAttribute, OpenDescriptorIsReadFromTheStartEachTime)
+{
+    nk_test::TempDir dir;
+    nk_test::write_file(dir.file("value"), "1\n");
+    const int fd = open(dir.file("value").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    char text[4];
+    EXPECT_EQ(read_sysfs_attribute_at(fd, text, sizeof text), 2);
+    EXPECT_STREQ(text, "1");
+    nk_test::write_file(dir.file("value"), "0\n");
+    EXPECT_EQ(read_sysfs_attribute_at(fd, text, sizeof text), 2);
+    EXPECT_STREQ(text, "0");
+    close(fd);
+    EXPECT_EQ(read_sysfs_attribute_at(fd, text, sizeof text), -1);
+    EXPECT_STREQ(text, "");
+}
+
+}  // namespace
