@@ -12,8 +12,8 @@
 // Result conventions: uint8_t results are status codes (0 success, other
 // values per operation); text getters return the length of the text they
 // placed in the caller's buffer and always NUL-terminate it; BMC commands
-// return bool. Text buffers belong to the caller (100 bytes at every call
-// site of the daemon).
+// return bool. Text buffers belong to the caller (caller_buffer_size bytes at
+// every call site of the daemon).
 //
 // Threads: the network commands and the netplan file operations run on the
 // BMC link thread; identity, address tracking and report files on the main
@@ -21,6 +21,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "buffer_sizes.h"
 
 // ---------------------------------------------------------------------------
 // Settings file

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config_edit.h"
+
 namespace netplan_text {
 namespace {
 
@@ -40,6 +42,45 @@ unsigned leading_number(std::string_view text)
         n = n > 100000 ? n : n * 10 + static_cast<unsigned>(text[i] - '0');
     }
     return n;
+}
+
+// Keys and exclusion texts of the lines the settings address; every key is
+// followed by the separator ':'.
+constexpr char netplan_token = ':';
+constexpr const char* mode_key = "dhcp4";
+constexpr const char* addresses_key = "addresses";
+constexpr const char* gateway_key = "gateway4";
+constexpr const char* nameservers_key = "nameservers";
+constexpr const char* not_dns_list = ",";      // keeps the name server list out of address edits
+constexpr const char* not_address_list = "/";  // keeps the interface address out of DNS edits
+
+// A value as a caller's buffer holds it: cut to caller_buffer_size - 1
+// bytes and at its first NUL.
+std::string held_value(std::string_view value)
+{
+    const std::string_view kept = value.substr(0, caller_buffer_size - 1);
+    return std::string(kept.substr(0, kept.find('\0')));
+}
+
+std::string commented(std::string_view text, const char* key, bool comment, const char* ignore_str = nullptr)
+{
+    return config_edit::comment_entries(text, key, comment, netplan_token, ignore_str);
+}
+
+std::string with_entry(std::string_view text, const char* key, const char* value, const char* ignore_str = nullptr)
+{
+    std::string out;
+    config_edit::replace_entries(text, key, value, netplan_token, ignore_str, out);
+    return out;
+}
+
+// Comments the static lines out (DHCP) or brings them back (static).
+std::string with_static_lines_commented(std::string text, bool comment)
+{
+    text = commented(text, addresses_key, comment, not_dns_list);
+    text = commented(text, gateway_key, comment);
+    text = commented(text, addresses_key, comment, not_address_list);
+    return commented(text, nameservers_key, comment);
 }
 
 std::optional<std::string> fitting(std::string s)
@@ -145,6 +186,84 @@ std::optional<std::string> with_dns2(std::string_view value, const char* dns2)
         head += ",";
     }
     return fitting(head + dns2 + "]");
+}
+
+namespace {
+
+// The value of the first line holding `key` and not excluded by
+// `ignore_str` (commented-out lines too when any_line), as a caller's
+// buffer holds it; "" when there is none.
+std::string line_value(std::string_view text, const char* key, const char* ignore_str, bool any_line)
+{
+    const auto value = config_edit::find_value(text, key, netplan_token, ignore_str, any_line);
+    return value ? held_value(*value) : std::string();
+}
+
+// Splices into an active "addresses" value of the text. A value that fills
+// a whole caller's buffer may have been cut: such a line is left alone
+// rather than written back short.
+template <typename Splice>
+std::string with_addresses(std::string text, const char* ignore_str, Splice splice)
+{
+    const std::string old_value = line_value(text, addresses_key, ignore_str, false);
+    if (old_value.size() >= caller_buffer_size - 1) {
+        return text;
+    }
+    const std::optional<std::string> value = splice(old_value);
+    return value ? with_entry(text, addresses_key, value->c_str(), ignore_str) : text;
+}
+
+std::string with_dns_lines_active(std::string text)
+{
+    return commented(commented(text, addresses_key, false, not_address_list), nameservers_key, false);
+}
+
+}  // namespace
+
+std::string with_setting(std::string_view text, NETWORK_CONFIG_TYPE type, const char* value)
+{
+    switch (type) {
+    case NETWORK_CONFIG_TYPE::MODE: {
+        const bool dhcp = value[0] == 0;
+        return with_static_lines_commented(with_entry(text, mode_key, dhcp ? "yes" : "no"), dhcp);
+    }
+    case NETWORK_CONFIG_TYPE::IP_ADDRESS:
+        return with_addresses(commented(text, addresses_key, false, not_dns_list), not_dns_list,
+                              [value](const std::string& v) { return with_address(v, value); });
+    case NETWORK_CONFIG_TYPE::GATEWAY:
+        return with_entry(commented(text, gateway_key, false), gateway_key, value);
+    case NETWORK_CONFIG_TYPE::SUBNETMASK:
+        return with_addresses(commented(text, addresses_key, false, not_dns_list), not_dns_list,
+                              [value](const std::string& v) { return with_prefix(v, get_Subnetmask_Bit_Count(value)); });
+    case NETWORK_CONFIG_TYPE::DNS1:
+        return with_addresses(with_dns_lines_active(std::string(text)), not_address_list,
+                              [value](const std::string& v) { return with_dns1(v, value); });
+    case NETWORK_CONFIG_TYPE::DNS2:
+        return with_addresses(with_dns_lines_active(std::string(text)), not_address_list,
+                              [value](const std::string& v) { return with_dns2(v, value); });
+    default:
+        return std::string(text);
+    }
+}
+
+std::string setting_of(std::string_view text, NETWORK_CONFIG_TYPE type)
+{
+    switch (type) {
+    case NETWORK_CONFIG_TYPE::MODE:
+        return std::string(1, line_value(text, mode_key, nullptr, true).find("yes") != std::string::npos ? 0 : 1);
+    case NETWORK_CONFIG_TYPE::IP_ADDRESS:
+        return address_of(line_value(text, addresses_key, not_dns_list, true));
+    case NETWORK_CONFIG_TYPE::SUBNETMASK:
+        return mask_of(line_value(text, addresses_key, not_dns_list, true));
+    case NETWORK_CONFIG_TYPE::GATEWAY:
+        return line_value(text, gateway_key, nullptr, true);
+    case NETWORK_CONFIG_TYPE::DNS1:
+        return dns1_of(line_value(text, addresses_key, not_address_list, true));
+    case NETWORK_CONFIG_TYPE::DNS2:
+        return dns2_of(line_value(text, addresses_key, not_address_list, true));
+    default:
+        return std::string();
+    }
 }
 
 bool is_address_text(const char* text)

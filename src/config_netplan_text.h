@@ -1,7 +1,8 @@
-// Pure text work of the netplan file and of the BMC's network texts: the
-// values read from the file's lines, the values spliced into them, the mask
-// conversions, and the checks that keep anything but an address or a host
-// name out of the file and the shell. No I/O here.
+// Pure text work of the netplan file and of the BMC's network texts: each
+// setting's edit of the whole file text, the values read from the file's
+// lines, the values spliced into them, the mask conversions, and the checks
+// that keep anything but an address or a host name out of the file and the
+// shell. No I/O here.
 //
 // Value shapes (the text behind "addresses:" etc., as config_edit reads it):
 //   interface address list  "[a.b.c.d/n]"
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "config.h"
 
 namespace netplan_text {
 
@@ -48,6 +51,16 @@ std::optional<std::string> with_dns1(std::string_view value, const char* dns1);
 // The old list up to its first ',' included, then "dns2]"; a list without
 // ',' keeps its first entry and gains the second.
 std::optional<std::string> with_dns2(std::string_view value, const char* dns2);
+
+// The whole file text after setting one value, as set_Network_Config_Data
+// describes it (MODE: value[0] 0 for DHCP, anything else static): the
+// uncommenting, reading and splicing steps of the setting, in order, on the
+// text. The value is not checked here. Unknown types leave the text as is.
+std::string with_setting(std::string_view text, NETWORK_CONFIG_TYPE type, const char* value);
+// One setting as get_Network_Config_Data reports it, read from the file
+// text (commented-out lines count): MODE one byte, 0 when the mode line
+// holds "yes", else 1; the others their text. Empty for unknown types.
+std::string setting_of(std::string_view text, NETWORK_CONFIG_TYPE type);
 
 // A dotted IPv4 text as the BMC sends it: 1 to 15 characters, decimal digits
 // and dots only. Reads at most address_text_max + 1 bytes of `text`.

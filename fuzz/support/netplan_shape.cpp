@@ -115,13 +115,14 @@ void check_line(const std::string& tmpl, const std::string& line)
 
 void check_netplan_file()
 {
-    std::string content;
     if (access(netplan_config_path, F_OK) != 0) {
         return;  // removed by a mode change; the next command writes a template
     }
-    if (!config_read_file(netplan_config_path, content)) {
+    Config_File file(netplan_config_path, "check_netplan_file");
+    if (!file.read()) {
         fail("the netplan file cannot be read");
     }
+    const std::string& content = file.content();
     const char* tmpl =
         network_mode == NETWORK_MODE::STATIC ? netplan_static_default_config : netplan_dhcp_default_config;
     const std::vector<std::string> want = split_lines(tmpl);
