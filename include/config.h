@@ -137,9 +137,10 @@ int get_Config_Default_IP_Address(char* buffer, unsigned int buffer_length);
 
 // mode 0: static addressing, any other value: DHCP. True for 0 and 1.
 bool set_Network_Mode(uint8_t mode);
-// Address texts (these and the name servers) must be dotted IPv4 texts of
-// digits and dots, 1 to 15 characters: anything else is refused with one
-// "[ERROR]" line, false, and no change.
+// Addresses (these and the name servers) must be dotted-quad IPv4 addresses
+// (four decimal parts 0 to 255, no leading zeros), netmasks three or four
+// decimal parts 0 to 255: anything else is refused with one "[ERROR]" line,
+// false, and no change.
 // Refused (false) while the mode is DHCP.
 bool set_Config_IP_Address(char* buffer);
 bool set_Config_Gateway(char* buffer);

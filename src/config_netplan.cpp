@@ -100,9 +100,9 @@ uint8_t set_netplan_setting(const char* path, NETWORK_CONFIG_TYPE type, const ch
     if (type > NETWORK_CONFIG_TYPE::DNS2) {
         return 0;
     }
-    if (type != NETWORK_CONFIG_TYPE::MODE && !netplan_text::is_address_text(str)) {
-        log_line("[ERROR] %s: refused a value that is not a dotted IPv4 text (digits and dots, 1 to 15)\n",
-                 "set_Network_Config_Data");
+    if (type != NETWORK_CONFIG_TYPE::MODE && !netplan_text::is_setting_value(type, str)) {
+        log_line("[ERROR] %s: refused a value that is not %s\n", "set_Network_Config_Data",
+                 netplan_text::setting_value_rule(type));
         return 0;
     }
     Config_File file(path, "set_Network_Config_Data");

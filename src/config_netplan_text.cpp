@@ -1,6 +1,8 @@
 // Pure text work of the netplan file (see config_netplan_text.h).
 #include "config_netplan_text.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -266,18 +268,46 @@ std::string setting_of(std::string_view text, NETWORK_CONFIG_TYPE type)
     }
 }
 
-bool is_address_text(const char* text)
+bool is_ipv4_address(const char* text)
 {
     const std::size_t len = strnlen(text, address_text_max + 1);
-    if (len == 0 || len > address_text_max) {
+    struct in_addr address;
+    return len <= address_text_max && inet_pton(AF_INET, text, &address) == 1;
+}
+
+bool is_mask_text(const char* text)
+{
+    const std::size_t len = strnlen(text, address_text_max + 1);
+    if (len > address_text_max) {
         return false;
     }
-    for (std::size_t i = 0; i < len; ++i) {
-        if (!((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) {
+    int parts = 0;
+    std::string_view rest(text, len);
+    for (;;) {
+        const std::size_t dot = rest.find('.');
+        const std::string_view part = rest.substr(0, dot);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos ||
+            leading_number(part) > 255) {
             return false;
         }
+        ++parts;
+        if (dot == std::string_view::npos) {
+            return parts == 3 || parts == mask_parts;
+        }
+        rest.remove_prefix(dot + 1);
     }
-    return true;
+}
+
+bool is_setting_value(NETWORK_CONFIG_TYPE type, const char* text)
+{
+    return type == NETWORK_CONFIG_TYPE::SUBNETMASK ? is_mask_text(text) : is_ipv4_address(text);
+}
+
+const char* setting_value_rule(NETWORK_CONFIG_TYPE type)
+{
+    return type == NETWORK_CONFIG_TYPE::SUBNETMASK
+               ? "a netmask of three or four dot-separated decimal parts 0 to 255"
+               : "a dotted-quad IPv4 address (four decimal parts 0 to 255, no leading zeros)";
 }
 
 bool is_hostname(const char* text)

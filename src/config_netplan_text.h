@@ -62,9 +62,19 @@ std::string with_setting(std::string_view text, NETWORK_CONFIG_TYPE type, const 
 // holds "yes", else 1; the others their text. Empty for unknown types.
 std::string setting_of(std::string_view text, NETWORK_CONFIG_TYPE type);
 
-// A dotted IPv4 text as the BMC sends it: 1 to 15 characters, decimal digits
-// and dots only. Reads at most address_text_max + 1 bytes of `text`.
-bool is_address_text(const char* text);
+// A dotted-quad IPv4 address: four decimal parts 0 to 255, without leading
+// zeros, as inet_pton(AF_INET) accepts it (netplan reads parts with
+// leading zeros differently). Reads at most address_text_max + 1 bytes.
+bool is_ipv4_address(const char* text);
+// A netmask text: three or four dot-separated decimal parts of 1 to 3
+// digits, each 0 to 255 (three parts stand for the first three octets).
+// Reads at most address_text_max + 1 bytes.
+bool is_mask_text(const char* text);
+// The check of a setting's value: the netmask rule for SUBNETMASK, the
+// address rule for the address, gateway and name servers.
+bool is_setting_value(NETWORK_CONFIG_TYPE type, const char* text);
+// The rule is_setting_value applies, in words, for the refusal's log line.
+const char* setting_value_rule(NETWORK_CONFIG_TYPE type);
 // A valid host name: dot-separated labels of 1 to 63 letters, digits and
 // hyphens, no label starting or ending with a hyphen, 64 characters at most.
 // Reads at most hostname_max + 1 bytes of `text`.

@@ -66,8 +66,8 @@ bool set_network_value(const char* path, const char* caller, NETWORK_CONFIG_TYPE
     if (needs_static_mode(type) && network_mode == NETWORK_MODE::DHCP) {
         return false;
     }
-    if (!netplan_text::is_address_text(buffer)) {
-        log_line("[ERROR] %s: refused a value that is not a dotted IPv4 text (digits and dots, 1 to 15)\n", caller);
+    if (!netplan_text::is_setting_value(type, buffer)) {
+        log_line("[ERROR] %s: refused a value that is not %s\n", caller, netplan_text::setting_value_rule(type));
         return false;
     }
     set_netplan_setting(path, type, buffer);
