@@ -85,9 +85,12 @@ std::string with_static_lines_commented(std::string text, bool comment)
     return commented(text, nameservers_key, comment);
 }
 
+// A composed value that fits its buffer and stays on its line: an old value
+// holding a line end (a key with nothing behind it reads as "\n" or "\r")
+// would otherwise carry it into the middle of the entry.
 std::optional<std::string> fitting(std::string s)
 {
-    if (s.size() >= compose_size) {
+    if (s.size() >= compose_size || s.find_first_of("\r\n") != std::string::npos) {
         return std::nullopt;
     }
     return s;

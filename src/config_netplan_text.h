@@ -40,7 +40,8 @@ std::string mask_of(std::string_view value);     // dotted mask of the prefix le
 std::string dns1_of(std::string_view value);  // behind '[' up to ','
 std::string dns2_of(std::string_view value);  // behind ',' up to ']'; empty without ','
 
-// Composers; nullopt when the result would not fit compose_size.
+// Composers; nullopt when the result would not fit compose_size or would
+// hold a line end (CR or LF) taken from the old value.
 // "[address/old prefix]"
 std::optional<std::string> with_address(std::string_view value, const char* address);
 // The value with its prefix length replaced: everything behind the first '/'

@@ -75,6 +75,16 @@ TEST(NetplanTextCompose, ResultsThatDoNotFitTheirBufferAreRefused)
     EXPECT_FALSE(with_prefix("[" + std::string(126, 'a') + "/1]", 32));
 }
 
+TEST(NetplanTextCompose, ALineEndOfTheOldValueNeverEntersTheEntry)
+{
+    // A key with nothing behind it (a block-style list) reads as a bare line
+    // end; spliced, it would split the entry over two lines.
+    const std::string block = "      addresses:\n        - 1.1.1.1\n";
+    EXPECT_EQ(with_setting(block, NETWORK_CONFIG_TYPE::DNS2, "9.9.9.9"), block);
+    const std::string crlf = "      addresses:\r\n";
+    EXPECT_EQ(with_setting(crlf, NETWORK_CONFIG_TYPE::SUBNETMASK, "255.0.0.0"), crlf);
+}
+
 // --- checks of the BMC's texts ------------------------------------------------------
 
 TEST(NetplanTextCheck, AddressesAreDottedQuadsNetplanAccepts)
