@@ -126,24 +126,21 @@ bool holds_key(const std::string& line, const std::vector<std::string>& keys)
     return false;
 }
 
-// The line without the '#' marks directly before the first `key`.
-std::string without_marks(const std::string& line, const std::string& key)
+// The line without the '#' marks directly before the first occurrence of
+// each key.
+std::string without_marks(std::string line, const std::vector<std::string>& keys)
 {
-    std::size_t at = line.find(key + ":");
-    if (at == std::string::npos) {
-        return line;
+    for (const std::string& key : keys) {
+        const std::size_t at = line.find(key + ":");
+        std::size_t from = at;
+        while (at != std::string::npos && from > 0 && line[from - 1] == '#') {
+            --from;
+        }
+        if (at != std::string::npos) {
+            line.erase(from, at - from);
+        }
     }
-    std::size_t from = at;
-    while (from > 0 && line[from - 1] == '#') {
-        --from;
-    }
-    return line.substr(0, from) + line.substr(at);
-}
-
-// The two lines differ only by comment marks directly before `key`.
-bool only_comment_marks(const std::string& a, const std::string& b, const std::string& key)
-{
-    return a != b && without_marks(a, key) == without_marks(b, key);
+    return line;
 }
 
 // A line an edit wrote holds the command's own value in the entry's shape.
@@ -164,7 +161,8 @@ bool holds_value(Command command, const std::string& line, const std::string& va
     case Command::dns1:
         return line.find("addresses: [" + value) != std::string::npos;
     case Command::dns2:
-        return line.find("addresses: [") != std::string::npos && ends_with(line, "," + value + "]");
+        // The list's head up to its first ',' stays as the file had it.
+        return line.find("addresses: ") != std::string::npos && ends_with(line, "," + value + "]");
     case Command::mode_setting:
         return ends_with(line, mode_byte == 0 ? "dhcp4: yes" : "dhcp4: no");
     default:
@@ -179,10 +177,8 @@ void check_changed_line(Command command, const std::string& before, const std::s
     if (!holds_key(before, keys) || !holds_key(after, keys)) {
         fail("a line the command does not address changed: \"" + before + "\" became \"" + after + "\"");
     }
-    for (const std::string& key : keys) {
-        if (only_comment_marks(before, after, key)) {
-            return;  // commented out or brought back
-        }
+    if (without_marks(before, keys) == without_marks(after, keys)) {
+        return;  // commented out or brought back
     }
     if (!holds_value(command, after, value, mode_byte)) {
         fail("an edited line does not hold the command's value \"" + value + "\": \"" + after + "\"");
