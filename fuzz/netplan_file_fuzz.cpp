@@ -286,12 +286,6 @@ std::string seeded_text(FuzzedDataProvider& in)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    nk_fuzz::init_fuzz_sandbox();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     FuzzedDataProvider in(bytes, size);
