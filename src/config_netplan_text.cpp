@@ -239,7 +239,9 @@ std::string with_setting(std::string_view text, NETWORK_CONFIG_TYPE type, const 
         return with_entry(commented(text, gateway_key, false), gateway_key, value);
     case NETWORK_CONFIG_TYPE::SUBNETMASK:
         return with_addresses(commented(text, addresses_key, false, not_dns_list), not_dns_list,
-                              [value](const std::string& v) { return with_prefix(v, get_Subnetmask_Bit_Count(value)); });
+                              [bits = get_Subnetmask_Bit_Count(value)](const std::string& v) {
+                                  return with_prefix(v, bits);
+                              });
     case NETWORK_CONFIG_TYPE::DNS1:
         return with_addresses(with_dns_lines_active(std::string(text)), not_address_list,
                               [value](const std::string& v) { return with_dns1(v, value); });

@@ -40,6 +40,12 @@ bool needs_static_mode(NETWORK_CONFIG_TYPE type)
            type == NETWORK_CONFIG_TYPE::SUBNETMASK;
 }
 
+// A value command of the BMC on the platform's netplan file.
+bool run_value_command(const char* caller, NETWORK_CONFIG_TYPE type, const char* buffer)
+{
+    return run_network_command(caller, [=] { return set_network_value(netplan_config_path, caller, type, buffer); });
+}
+
 }  // namespace
 
 void log_command_failure(const char* caller, const char* what)
@@ -81,37 +87,27 @@ bool set_Network_Mode(uint8_t mode)
 
 bool set_Config_IP_Address(char* buffer)
 {
-    return run_network_command(__func__, [&] {
-        return set_network_value(netplan_config_path, "set_Config_IP_Address", NETWORK_CONFIG_TYPE::IP_ADDRESS, buffer);
-    });
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::IP_ADDRESS, buffer);
 }
 
 bool set_Config_Gateway(char* buffer)
 {
-    return run_network_command(__func__, [&] {
-        return set_network_value(netplan_config_path, "set_Config_Gateway", NETWORK_CONFIG_TYPE::GATEWAY, buffer);
-    });
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::GATEWAY, buffer);
 }
 
 bool set_Config_Subnetmask(char* buffer)
 {
-    return run_network_command(__func__, [&] {
-        return set_network_value(netplan_config_path, "set_Config_Subnetmask", NETWORK_CONFIG_TYPE::SUBNETMASK, buffer);
-    });
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::SUBNETMASK, buffer);
 }
 
 bool set_Config_Dns1(char* buffer)
 {
-    return run_network_command(__func__, [&] {
-        return set_network_value(netplan_config_path, "set_Config_Dns1", NETWORK_CONFIG_TYPE::DNS1, buffer);
-    });
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::DNS1, buffer);
 }
 
 bool set_Config_Dns2(char* buffer)
 {
-    return run_network_command(__func__, [&] {
-        return set_network_value(netplan_config_path, "set_Config_Dns2", NETWORK_CONFIG_TYPE::DNS2, buffer);
-    });
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::DNS2, buffer);
 }
 
 bool run_Apply()

@@ -51,7 +51,8 @@ Child_Result run_bounded(Body body)
     close(out[1]);
     const auto deadline = std::chrono::steady_clock::now() + child_deadline;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         struct pollfd p = {out[0], POLLIN, 0};
         const int ready = left.count() <= 0 ? 0 : poll(&p, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) {

@@ -104,7 +104,8 @@ TEST_F(NetplanTest, FilesAndEditsPastTheCapAreRefused)
     // A sparse file one byte over the cap: unusable, left as it is.
     write_netplan(netplan_dhcp_default_config);
     ASSERT_EQ(truncate(path(), config_file_cap + 1), 0);
-    nk_test::Child_Result r = nk_test::run_bounded([this] { return value(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9") ? 0 : 1; });
+    nk_test::Child_Result r =
+        nk_test::run_bounded([this] { return value(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9") ? 0 : 1; });
     ASSERT_TRUE(r.finished);
     EXPECT_NE(r.output.find("is larger than 65536 bytes"), std::string::npos) << r.output;
     EXPECT_EQ(count_lines(r.output), 1u) << r.output;
@@ -188,6 +189,19 @@ TEST_F(NetplanTest, ASettingReadWritesOnlyItsTextAndNul)
     get_netplan_setting(path(), NETWORK_CONFIG_TYPE::GATEWAY, buffer);
     EXPECT_STREQ(buffer, "x.x.x.x");
     EXPECT_EQ(std::count(buffer + 8, buffer + sizeof buffer, '#'), 92);
+}
+
+TEST(NetworkCommandGuard, TheCommandsLogUnderTheirOwnNames)
+{
+    // Refused before the netplan file is touched.
+    char dns1[] = "999.1.1.1";
+    char dns2[] = "1.2.3";
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(set_Config_Dns1(dns1));
+    EXPECT_FALSE(set_Config_Dns2(dns2));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("[ERROR] set_Config_Dns1: refused", 0), 0u) << out;
+    EXPECT_NE(out.find("\n[ERROR] set_Config_Dns2: refused"), std::string::npos) << out;
 }
 
 TEST(NetworkCommandGuard, AThrowingCommandIsOneErrorLineAndTheLinkGoesOn)
