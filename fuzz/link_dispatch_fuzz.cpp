@@ -38,12 +38,6 @@ void check_packet(const uint8_t (&frame)[i2c_frame_size], const BMC::Packet& pac
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    nk_fuzz::init_fuzz_sandbox();
-    return 0;
-}
-
 // Input: one byte for the addressing mode at the start, then frames of 256
 // bytes (the last one padded with zeros).
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)

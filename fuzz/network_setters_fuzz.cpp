@@ -23,12 +23,6 @@ bool (*const text_setters[])(char*) = {set_Config_IP_Address, set_Config_Gateway
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    nk_fuzz::init_fuzz_sandbox();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     FuzzedDataProvider in(bytes, size);

@@ -12,8 +12,8 @@
 // Result conventions: uint8_t results are status codes (0 success, other
 // values per operation); text getters return the length of the text they
 // placed in the caller's buffer and always NUL-terminate it; BMC commands
-// return bool. Text buffers belong to the caller (100 bytes at every call
-// site of the daemon).
+// return bool. Text buffers belong to the caller (caller_buffer_size bytes at
+// every call site of the daemon).
 //
 // Threads: the network commands and the netplan file operations run on the
 // BMC link thread; identity, address tracking and report files on the main
@@ -21,6 +21,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "buffer_sizes.h"
 
 // ---------------------------------------------------------------------------
 // Settings file
@@ -135,9 +137,10 @@ int get_Config_Default_IP_Address(char* buffer, unsigned int buffer_length);
 
 // mode 0: static addressing, any other value: DHCP. True for 0 and 1.
 bool set_Network_Mode(uint8_t mode);
-// Address texts (these and the name servers) must be dotted IPv4 texts of
-// digits and dots, 1 to 15 characters: anything else is refused with one
-// "[ERROR]" line, false, and no change.
+// Addresses (these and the name servers) must be dotted-quad IPv4 addresses
+// (four decimal parts 0 to 255, no leading zeros), netmasks three or four
+// decimal parts 0 to 255: anything else is refused with one "[ERROR]" line,
+// false, and no change.
 // Refused (false) while the mode is DHCP.
 bool set_Config_IP_Address(char* buffer);
 bool set_Config_Gateway(char* buffer);

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "config.h"
+#include "config_internal.h"
 #include "platform_paths.h"
 #include "log_line.h"
 
@@ -57,9 +57,9 @@ std::string get_Interface_Address(const char* if_name)
     return text;
 }
 
-// True when a routing table line is a route with an all-zero field; then
-// `if_name` receives the interface name (the text before the first TAB).
-bool get_Route_Interface(const char* line, std::string& if_name)
+}  // namespace
+
+bool parse_route_interface(const char* line, std::string& if_name)
 {
     if (strstr(line, route_header_mark) != nullptr || strstr(line, route_zero_field) == nullptr) {
         return false;
@@ -68,11 +68,9 @@ bool get_Route_Interface(const char* line, std::string& if_name)
     return true;
 }
 
-}  // namespace
-
-bool update_Config_Default_IP_Address()
+bool update_default_ip_address(const char* route_table)
 {
-    FILE* table = fopen(route_table_path, "re");
+    FILE* table = fopen(route_table, "re");
     if (table == nullptr) {
         return false;
     }
@@ -82,7 +80,7 @@ bool update_Config_Default_IP_Address()
     size_t line_capacity = 0;
     std::string if_name;
     while (getline(&line, &line_capacity, table) != -1) {
-        if (get_Route_Interface(line, if_name)) {
+        if (parse_route_interface(line, if_name)) {
             candidate = get_Interface_Address(if_name.c_str());
             break;
         }
@@ -95,9 +93,11 @@ bool update_Config_Default_IP_Address()
     }
     ip_address = candidate;
     ip_address_update_flag = true;
-    log_line("[INFO] %s: Default IP: %s\n", __func__, ip_address.c_str());
+    log_line("[INFO] %s: Default IP: %s\n", "update_Config_Default_IP_Address", ip_address.c_str());
     return true;
 }
+
+bool update_Config_Default_IP_Address() { return update_default_ip_address(route_table_path); }
 
 bool get_Config_Default_IP_Address_Update_Flag()
 {

@@ -29,14 +29,9 @@ const char* const eeprom_dir = NK_PLATFORM_PATH("/dev/mem");
 const uint64_t eeprom_mapping_address = 0x10000000;
 const uint32_t eeprom_narel_serial_number_address = 80;
 const uint32_t eeprom_narel_serial_number_code = 85;  // 'U'
-constexpr size_t eeprom_window_length = 512;
 static_assert(eeprom_narel_serial_number_address < eeprom_window_length, "record lies inside the window");
 
 const char* const not_available = "N/A";
-
-// Every text getter's caller passes this many bytes (get_Config_OS_Info has
-// no length parameter).
-constexpr unsigned int caller_text_length = 100;
 
 // Copies text and its NUL into buffer, cut to buffer_length - 1 characters
 // and always terminated; nothing behind the NUL is written (a caller may
@@ -88,23 +83,14 @@ private:
 };
 
 // Text of the record at window offset `address` whose first byte is
-// `config_code`, or "N/A". The text ends at its NUL or at the end of the
-// window, and is cut to buffer_length - 1 characters.
+// `config_code`, or "N/A", from the mapped window.
 unsigned int get_EEPROM_Config(uint32_t address, uint8_t config_code, uint8_t* buffer, unsigned int buffer_length)
 {
-    // Zeroed beyond the copied part, so a text running to the window's end
-    // is terminated there.
-    uint8_t record[eeprom_window_length + 1] = {};
-    bool found = false;
-    if (address < eeprom_window_length && access(eeprom_dir, R_OK) == 0) {
-        Eeprom_Window window;
-        if (window.bytes() != nullptr && window.bytes()[address] == config_code) {
-            memcpy(record, window.bytes() + address, eeprom_window_length - address);
-            found = true;
-        }
+    if (access(eeprom_dir, R_OK) != 0) {
+        return copy_eeprom_record(nullptr, address, config_code, reinterpret_cast<char*>(buffer), buffer_length);
     }
-    const char* text = found ? reinterpret_cast<const char*>(record + 1) : not_available;
-    return set_Text_Copy(reinterpret_cast<char*>(buffer), buffer_length, text);
+    Eeprom_Window window;
+    return copy_eeprom_record(window.bytes(), address, config_code, reinterpret_cast<char*>(buffer), buffer_length);
 }
 
 // ---------------------------------------------------------------------------
@@ -114,12 +100,24 @@ unsigned int get_EEPROM_Config(uint32_t address, uint8_t config_code, uint8_t* b
 const char* const product_name = "Tovana Ruvo";
 const char* const version_text = "V1.0.5";
 const char* const os_info_command = "lsb_release -d";
-constexpr int command_result_length = 128;
 
-// The description in the last output line of "lsb_release -d" (a label, a
-// TAB and the description): the text behind the first TAB, without line
-// end. The line is cut in place. nullptr when the line holds no TAB.
-const char* get_OS_Description(char* line)
+}  // namespace
+
+unsigned int copy_eeprom_record(const uint8_t* window, uint32_t address, uint8_t code, char* buffer,
+                                unsigned int buffer_length)
+{
+    // Zeroed beyond the copied part, so a text running to the window's end
+    // is terminated there.
+    uint8_t record[eeprom_window_length + 1] = {};
+    const bool found = window != nullptr && address < eeprom_window_length && window[address] == code;
+    if (found) {
+        memcpy(record, window + address, eeprom_window_length - address);
+    }
+    const char* text = found ? reinterpret_cast<const char*>(record + 1) : not_available;
+    return set_Text_Copy(buffer, buffer_length, text);
+}
+
+const char* parse_os_description(char* line)
 {
     char* save = nullptr;
     char* text = strtok_r(line, "\r", &save);
@@ -135,8 +133,6 @@ const char* get_OS_Description(char* line)
     return tab != nullptr ? tab + 1 : nullptr;
 }
 
-}  // namespace
-
 int get_Config_Serial_Number(char* buffer, unsigned int buffer_length)
 {
     return static_cast<int>(get_EEPROM_Config(eeprom_narel_serial_number_address,
@@ -146,20 +142,20 @@ int get_Config_Serial_Number(char* buffer, unsigned int buffer_length)
 
 int get_Config_Product_Name(char* buffer)
 {
-    return static_cast<int>(set_Text_Copy(buffer, caller_text_length, product_name));
+    return static_cast<int>(set_Text_Copy(buffer, caller_buffer_size, product_name));
 }
 
 int get_Config_Version(char* buffer)
 {
-    return static_cast<int>(set_Text_Copy(buffer, caller_text_length, version_text));
+    return static_cast<int>(set_Text_Copy(buffer, caller_buffer_size, version_text));
 }
 
 int get_Config_OS_Info(char* buffer)
 {
-    char result[command_result_length] = {};
-    set_Command(os_info_command, result, command_result_length);
+    char result[command_buffer_size] = {};
+    set_Command(os_info_command, result, sizeof result);
     // Output without a TAB (the tool missing, or printing something else)
     // carries no description: the text is empty.
-    const char* description = get_OS_Description(result);
-    return static_cast<int>(set_Text_Copy(buffer, caller_text_length, description != nullptr ? description : ""));
+    const char* description = parse_os_description(result);
+    return static_cast<int>(set_Text_Copy(buffer, caller_buffer_size, description != nullptr ? description : ""));
 }

@@ -1,8 +1,8 @@
 // The node's netplan file: its two templates, reading and writing single
-// settings through the line editor, and activating it with "netplan apply".
-// Every edit is a line edit told apart by key and exclusion text; the file is
-// never parsed as YAML.
-#include <unistd.h>
+// settings, and activating it with "netplan apply". Every operation reads
+// the file once, works on its text with the pure edits of
+// config_netplan_text.h (line edits told apart by key and exclusion text;
+// the file is never parsed as YAML) and writes it back at most once.
 
 #include <algorithm>
 #include <cstdio>
@@ -11,10 +11,9 @@
 
 #include "config_internal.h"
 #include "config_netplan_text.h"
-#include "platform_paths.h"
 #include "log_line.h"
 
-const char* const netplan_config_path = NK_PLATFORM_PATH("/etc/netplan/99-netcfg.yaml");
+const char* const netplan_config_path = netplan_file_path;
 
 const char* const netplan_static_default_config =
     "# This is the network config written by 'subiquity'\n"
@@ -42,178 +41,112 @@ NETWORK_MODE network_mode = NETWORK_MODE::DHCP;
 
 namespace {
 
-constexpr char netplan_token = ':';
-constexpr std::size_t netplan_path_size = platform::platform_buffer(100);
-static_assert(sizeof(NK_PLATFORM_PATH("/etc/netplan/99-netcfg.yaml")) <= netplan_path_size,
-              "the netplan path fits its buffer");
-
-// Keys and exclusion texts of the lines the operations address.
-constexpr const char* mode_key = "dhcp4";
-constexpr const char* addresses_key = "addresses";
-constexpr const char* gateway_key = "gateway4";
-constexpr const char* nameservers_key = "nameservers";
-constexpr const char* not_dns_list = ",";        // keeps the name server list out of address edits
-constexpr const char* not_address_list = "/";    // keeps the interface address out of DNS edits
-
-bool netplan_readable() { return access(netplan_config_path, R_OK) == 0; }
-
-// Makes sure the network file exists; copies its path when asked.
-NETWORK_MANAGER_TYPE get_Network_Manager_Type(char* path)
+const char* template_of_mode()
 {
-    if (!netplan_readable()) {
-        init_netplan_config();
+    return network_mode == NETWORK_MODE::STATIC ? netplan_static_default_config : netplan_dhcp_default_config;
+}
+
+// The text of the netplan file for one operation, read once: the file's
+// content or, when it is missing, the template of the mode, which the
+// operation then has to write (`create`). False when the file is refused
+// (logged).
+bool load_netplan(Config_File& file, std::string& text, bool& create)
+{
+    create = false;
+    if (file.read()) {
+        text = file.content();
+        return true;
     }
-    if (path != nullptr) {
-        std::strncpy(path, netplan_config_path, netplan_path_size - 1);
-        path[netplan_path_size - 1] = '\0';
+    if (!file.missing()) {
+        return false;
     }
-    return NETWORK_MANAGER_TYPE::NETPLAN;
-}
-
-// One line value of the file ("" when absent); comment marks are honoured
-// unless `any_line` is set.
-std::string read_value(const char* path, const char* key, const char* ignore_str, bool any_line)
-{
-    char value[config_value_size] = {};
-    get_Config_Data(path, key, value, netplan_token, ignore_str, any_line);
-    return value;
-}
-
-void set_comment(const char* path, const char* key, bool comment, const char* ignore_str = nullptr)
-{
-    set_Config_Data_Comment(path, key, comment, netplan_token, ignore_str);
-}
-
-// Comments the static lines out (DHCP) or brings them back (static).
-void set_static_lines_commented(const char* path, bool comment)
-{
-    set_comment(path, addresses_key, comment, not_dns_list);
-    set_comment(path, gateway_key, comment);
-    set_comment(path, addresses_key, comment, not_address_list);
-    set_comment(path, nameservers_key, comment);
-}
-
-// Reads an "addresses" value, splices into it and writes it back. A value
-// that fills the whole read buffer may have been cut: such a line is left
-// alone rather than written back short.
-template <typename Splice>
-void splice_addresses(const char* path, const char* ignore_str, Splice splice)
-{
-    const std::string old_value = read_value(path, addresses_key, ignore_str, false);
-    if (old_value.size() >= config_value_size - 1) {
-        return;
-    }
-    const std::optional<std::string> value = splice(old_value);
-    if (value) {
-        set_Config_Data(path, addresses_key, value->c_str(), netplan_token, ignore_str);
-    }
-}
-
-void set_dns_lines_active(const char* path)
-{
-    set_comment(path, addresses_key, false, not_address_list);
-    set_comment(path, nameservers_key, false);
+    text = template_of_mode();
+    create = true;
+    return true;
 }
 
 }  // namespace
 
-void init_netplan_config()
+void write_netplan_template(const char* path)
 {
-    const char* tmpl =
-        network_mode == NETWORK_MODE::STATIC ? netplan_static_default_config : netplan_dhcp_default_config;
-    config_write_file(netplan_config_path, tmpl);
+    Config_File file(path, "init_netplan_config");
+    file.replace(template_of_mode(), netplan_file_mode);
 }
 
-uint8_t get_Network_Config_Data(NETWORK_CONFIG_TYPE type, char* str)
+uint8_t get_netplan_setting(const char* path, NETWORK_CONFIG_TYPE type, char* str)
 {
     if (type > NETWORK_CONFIG_TYPE::DNS2) {
         return 0;
     }
-    char path[netplan_path_size] = {};
-    get_Network_Manager_Type(path);
+    Config_File file(path, "get_Network_Config_Data");
     std::string text;
-    switch (type) {
-    case NETWORK_CONFIG_TYPE::MODE:
-        str[0] = read_value(path, mode_key, nullptr, true).find("yes") != std::string::npos ? 0 : 1;
-        return 0;
-    case NETWORK_CONFIG_TYPE::IP_ADDRESS:
-        text = netplan_text::address_of(read_value(path, addresses_key, not_dns_list, true));
-        break;
-    case NETWORK_CONFIG_TYPE::SUBNETMASK:
-        text = netplan_text::mask_of(read_value(path, addresses_key, not_dns_list, true));
-        break;
-    case NETWORK_CONFIG_TYPE::GATEWAY:
-        text = read_value(path, gateway_key, nullptr, true);
-        break;
-    case NETWORK_CONFIG_TYPE::DNS1:
-        text = netplan_text::dns1_of(read_value(path, addresses_key, not_address_list, true));
-        break;
-    case NETWORK_CONFIG_TYPE::DNS2:
-        text = netplan_text::dns2_of(read_value(path, addresses_key, not_address_list, true));
-        break;
-    default:
+    bool create = false;
+    if (!load_netplan(file, text, create) || (create && !file.replace(text, netplan_file_mode))) {
+        text.clear();  // no file: every value reads empty
+    }
+    const std::string value = netplan_text::setting_of(text, type);
+    if (type == NETWORK_CONFIG_TYPE::MODE) {
+        str[0] = value[0];
         return 0;
     }
-    // Every value comes from a buffer of config_value_size bytes and fits.
-    std::memcpy(str, text.c_str(), std::min(text.size() + 1, config_value_size));
-    str[config_value_size - 1] = '\0';
+    const std::size_t n = std::min(value.size(), caller_buffer_size - 1);
+    std::memcpy(str, value.data(), n);
+    str[n] = '\0';
     return 0;
+}
+
+uint8_t set_netplan_setting(const char* path, NETWORK_CONFIG_TYPE type, const char* str)
+{
+    if (type > NETWORK_CONFIG_TYPE::DNS2) {
+        return 0;
+    }
+    if (type != NETWORK_CONFIG_TYPE::MODE && !netplan_text::is_setting_value(type, str)) {
+        log_line("[ERROR] %s: refused a value that is not %s\n", "set_Network_Config_Data",
+                 netplan_text::setting_value_rule(type));
+        return 0;
+    }
+    Config_File file(path, "set_Network_Config_Data");
+    std::string text;
+    bool create = false;
+    if (!load_netplan(file, text, create)) {
+        return 0;
+    }
+    const std::string updated = netplan_text::with_setting(text, type, str);
+    if (create || updated != text) {
+        file.replace(updated, netplan_file_mode);
+    }
+    return 0;
+}
+
+bool apply_netplan(const char* path)
+{
+    // netplan opens every file of the folder: a FIFO there would block it,
+    // so our own file is checked like any read first.
+    Config_File file(path, "set_Network_Config_Apply", "netplan apply not run");
+    std::string text;
+    bool create = false;
+    if (!load_netplan(file, text, create)) {
+        return true;
+    }
+    if (create) {
+        file.replace(text, netplan_file_mode);
+    }
+    set_Command("netplan apply", nullptr, 0);
+    return true;
+}
+
+void init_netplan_config() { write_netplan_template(netplan_config_path); }
+
+uint8_t get_Network_Config_Data(NETWORK_CONFIG_TYPE type, char* str)
+{
+    return get_netplan_setting(netplan_config_path, type, str);
 }
 
 uint8_t set_Network_Config_Data(NETWORK_CONFIG_TYPE type, const char* str)
 {
-    if (type > NETWORK_CONFIG_TYPE::DNS2) {
-        return 0;
-    }
-    if (type != NETWORK_CONFIG_TYPE::MODE && !netplan_text::is_address_text(str)) {
-        log_line("[ERROR] %s: refused a value that is not a dotted IPv4 text (digits and dots, 1 to 15)\n",
-               "set_Network_Config_Data");
-        return 0;
-    }
-    char path[netplan_path_size] = {};
-    get_Network_Manager_Type(path);
-    switch (type) {
-    case NETWORK_CONFIG_TYPE::MODE: {
-        const bool dhcp = str[0] == 0;
-        set_Config_Data(path, mode_key, dhcp ? "yes" : "no", netplan_token, nullptr);
-        set_static_lines_commented(path, dhcp);
-        break;
-    }
-    case NETWORK_CONFIG_TYPE::IP_ADDRESS:
-        set_comment(path, addresses_key, false, not_dns_list);
-        splice_addresses(path, not_dns_list,
-                         [str](const std::string& v) { return netplan_text::with_address(v, str); });
-        break;
-    case NETWORK_CONFIG_TYPE::GATEWAY:
-        set_comment(path, gateway_key, false);
-        set_Config_Data(path, gateway_key, str, netplan_token, nullptr);
-        break;
-    case NETWORK_CONFIG_TYPE::SUBNETMASK:
-        set_comment(path, addresses_key, false, not_dns_list);
-        splice_addresses(path, not_dns_list, [str](const std::string& v) {
-            return netplan_text::with_prefix(v, netplan_text::get_Subnetmask_Bit_Count(str));
-        });
-        break;
-    case NETWORK_CONFIG_TYPE::DNS1:
-    case NETWORK_CONFIG_TYPE::DNS2: {
-        const bool first = type == NETWORK_CONFIG_TYPE::DNS1;
-        set_dns_lines_active(path);
-        splice_addresses(path, not_address_list, [str, first](const std::string& v) {
-            return first ? netplan_text::with_dns1(v, str) : netplan_text::with_dns2(v, str);
-        });
-        break;
-    }
-    default:
-        break;
-    }
-    return 0;
+    return set_netplan_setting(netplan_config_path, type, str);
 }
 
-bool set_Network_Config_Apply()
-{
-    get_Network_Manager_Type(nullptr);
-    set_Command("netplan apply", nullptr, 0);
-    return true;
-}
+bool set_Network_Config_Apply() { return apply_netplan(netplan_config_path); }
 
 uint8_t get_Network_Mode() { return static_cast<uint8_t>(network_mode); }

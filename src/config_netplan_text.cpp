@@ -1,8 +1,12 @@
 // Pure text work of the netplan file (see config_netplan_text.h).
 #include "config_netplan_text.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstring>
+
+#include "config_edit.h"
 
 namespace netplan_text {
 namespace {
@@ -42,9 +46,51 @@ unsigned leading_number(std::string_view text)
     return n;
 }
 
+// Keys and exclusion texts of the lines the settings address; every key is
+// followed by the separator ':'.
+constexpr char netplan_token = ':';
+constexpr const char* mode_key = "dhcp4";
+constexpr const char* addresses_key = "addresses";
+constexpr const char* gateway_key = "gateway4";
+constexpr const char* nameservers_key = "nameservers";
+constexpr const char* not_dns_list = ",";      // keeps the name server list out of address edits
+constexpr const char* not_address_list = "/";  // keeps the interface address out of DNS edits
+
+// A value as a caller's buffer holds it: cut to caller_buffer_size - 1
+// bytes and at its first NUL.
+std::string held_value(std::string_view value)
+{
+    const std::string_view kept = value.substr(0, caller_buffer_size - 1);
+    return std::string(kept.substr(0, kept.find('\0')));
+}
+
+std::string commented(std::string_view text, const char* key, bool comment, const char* ignore_str = nullptr)
+{
+    return config_edit::comment_entries(text, key, comment, netplan_token, ignore_str);
+}
+
+std::string with_entry(std::string_view text, const char* key, const char* value, const char* ignore_str = nullptr)
+{
+    std::string out;
+    config_edit::replace_entries(text, key, value, netplan_token, ignore_str, out);
+    return out;
+}
+
+// Comments the static lines out (DHCP) or brings them back (static).
+std::string with_static_lines_commented(std::string text, bool comment)
+{
+    text = commented(text, addresses_key, comment, not_dns_list);
+    text = commented(text, gateway_key, comment);
+    text = commented(text, addresses_key, comment, not_address_list);
+    return commented(text, nameservers_key, comment);
+}
+
+// A composed value that fits its buffer and stays on its line: an old value
+// holding a line end (a key with nothing behind it reads as "\n" or "\r")
+// would otherwise carry it into the middle of the entry.
 std::optional<std::string> fitting(std::string s)
 {
-    if (s.size() >= compose_size) {
+    if (s.size() >= compose_size || s.find_first_of("\r\n") != std::string::npos) {
         return std::nullopt;
     }
     return s;
@@ -147,18 +193,126 @@ std::optional<std::string> with_dns2(std::string_view value, const char* dns2)
     return fitting(head + dns2 + "]");
 }
 
-bool is_address_text(const char* text)
+namespace {
+
+// The value of the first line holding `key` and not excluded by
+// `ignore_str` (commented-out lines too when any_line), as a caller's
+// buffer holds it; "" when there is none.
+std::string line_value(std::string_view text, const char* key, const char* ignore_str, bool any_line)
+{
+    const auto value = config_edit::find_value(text, key, netplan_token, ignore_str, any_line);
+    return value ? held_value(*value) : std::string();
+}
+
+// Splices into an active "addresses" value of the text. A value that fills
+// a whole caller's buffer may have been cut: such a line is left alone
+// rather than written back short.
+template <typename Splice>
+std::string with_addresses(std::string text, const char* ignore_str, Splice splice)
+{
+    const std::string old_value = line_value(text, addresses_key, ignore_str, false);
+    if (old_value.size() >= caller_buffer_size - 1) {
+        return text;
+    }
+    const std::optional<std::string> value = splice(old_value);
+    return value ? with_entry(text, addresses_key, value->c_str(), ignore_str) : text;
+}
+
+std::string with_dns_lines_active(std::string text)
+{
+    return commented(commented(text, addresses_key, false, not_address_list), nameservers_key, false);
+}
+
+}  // namespace
+
+std::string with_setting(std::string_view text, NETWORK_CONFIG_TYPE type, const char* value)
+{
+    switch (type) {
+    case NETWORK_CONFIG_TYPE::MODE: {
+        const bool dhcp = value[0] == 0;
+        return with_static_lines_commented(with_entry(text, mode_key, dhcp ? "yes" : "no"), dhcp);
+    }
+    case NETWORK_CONFIG_TYPE::IP_ADDRESS:
+        return with_addresses(commented(text, addresses_key, false, not_dns_list), not_dns_list,
+                              [value](const std::string& v) { return with_address(v, value); });
+    case NETWORK_CONFIG_TYPE::GATEWAY:
+        return with_entry(commented(text, gateway_key, false), gateway_key, value);
+    case NETWORK_CONFIG_TYPE::SUBNETMASK:
+        return with_addresses(commented(text, addresses_key, false, not_dns_list), not_dns_list,
+                              [bits = get_Subnetmask_Bit_Count(value)](const std::string& v) {
+                                  return with_prefix(v, bits);
+                              });
+    case NETWORK_CONFIG_TYPE::DNS1:
+        return with_addresses(with_dns_lines_active(std::string(text)), not_address_list,
+                              [value](const std::string& v) { return with_dns1(v, value); });
+    case NETWORK_CONFIG_TYPE::DNS2:
+        return with_addresses(with_dns_lines_active(std::string(text)), not_address_list,
+                              [value](const std::string& v) { return with_dns2(v, value); });
+    default:
+        return std::string(text);
+    }
+}
+
+std::string setting_of(std::string_view text, NETWORK_CONFIG_TYPE type)
+{
+    switch (type) {
+    case NETWORK_CONFIG_TYPE::MODE:
+        return std::string(1, line_value(text, mode_key, nullptr, true).find("yes") != std::string::npos ? 0 : 1);
+    case NETWORK_CONFIG_TYPE::IP_ADDRESS:
+        return address_of(line_value(text, addresses_key, not_dns_list, true));
+    case NETWORK_CONFIG_TYPE::SUBNETMASK:
+        return mask_of(line_value(text, addresses_key, not_dns_list, true));
+    case NETWORK_CONFIG_TYPE::GATEWAY:
+        return line_value(text, gateway_key, nullptr, true);
+    case NETWORK_CONFIG_TYPE::DNS1:
+        return dns1_of(line_value(text, addresses_key, not_address_list, true));
+    case NETWORK_CONFIG_TYPE::DNS2:
+        return dns2_of(line_value(text, addresses_key, not_address_list, true));
+    default:
+        return std::string();
+    }
+}
+
+bool is_ipv4_address(const char* text)
 {
     const std::size_t len = strnlen(text, address_text_max + 1);
-    if (len == 0 || len > address_text_max) {
+    struct in_addr address;
+    return len <= address_text_max && inet_pton(AF_INET, text, &address) == 1;
+}
+
+bool is_mask_text(const char* text)
+{
+    const std::size_t len = strnlen(text, address_text_max + 1);
+    if (len > address_text_max) {
         return false;
     }
-    for (std::size_t i = 0; i < len; ++i) {
-        if (!((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) {
+    int parts = 0;
+    std::string_view rest(text, len);
+    for (;;) {
+        const std::size_t dot = rest.find('.');
+        const std::string_view part = rest.substr(0, dot);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos ||
+            leading_number(part) > 255) {
             return false;
         }
+        ++parts;
+        if (dot == std::string_view::npos) {
+            return parts == 3 || parts == mask_parts;
+        }
+        rest.remove_prefix(dot + 1);
     }
-    return true;
+}
+
+bool is_setting_value(NETWORK_CONFIG_TYPE type, const char* text)
+{
+    return type == NETWORK_CONFIG_TYPE::SUBNETMASK ? is_mask_text(text) : is_ipv4_address(text);
+}
+
+const char* setting_value_rule(NETWORK_CONFIG_TYPE type)
+{
+    return type == NETWORK_CONFIG_TYPE::SUBNETMASK
+               ? "a netmask of three or four dot-separated decimal parts 0 to 255"
+               : "a dotted-quad IPv4 address (four decimal parts 0 to 255, no leading zeros)";
 }
 
 bool is_hostname(const char* text)

@@ -1,13 +1,13 @@
 // The network commands of the BMC, run on the BMC link thread one packet at
 // a time: addressing mode, address, gateway, netmask, name servers, apply,
 // host name. Texts from the BMC are checked before they reach the netplan
-// file or a shell.
+// file or a shell, and nothing a command throws leaves it: the link goes on.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "config_internal.h"
 #include "config_netplan_text.h"
-#include "platform_paths.h"
 #include "log_line.h"
 
 namespace {
@@ -16,12 +16,8 @@ namespace {
 constexpr std::size_t hostname_size = 256;
 char hostname[hostname_size] = {};
 static_assert(netplan_text::hostname_max < hostname_size, "a valid host name fits the stored name");
-static_assert(sizeof("hostnamectl set-hostname ") - 1 + netplan_text::hostname_max < config_command_size,
+static_assert(sizeof("hostnamectl set-hostname ") - 1 + netplan_text::hostname_max < command_buffer_size,
               "a valid host name fits the command line");
-
-constexpr std::size_t remove_command_size = platform::platform_buffer(config_command_size);
-static_assert(sizeof("rm ") - 1 + sizeof(NK_PLATFORM_PATH("/etc/netplan/99-netcfg.yaml")) <= remove_command_size,
-              "the remove command fits its buffer");
 
 void cut_line_end(char* text)
 {
@@ -32,43 +28,32 @@ void cut_line_end(char* text)
 // Runs a composed command line; its output is not used.
 void run_command(const char* cmd)
 {
-    char result[config_command_size] = {};
+    char result[command_buffer_size] = {};
     set_Command(cmd, result, sizeof result);
     cut_line_end(result);
 }
 
-// The address commands take effect outside DHCP mode only, and only with a
-// dotted IPv4 text; the refusal of a bad text is logged under `caller`.
-bool accept_address(const char* caller, const char* buffer)
+// The address commands take effect outside DHCP mode only.
+bool needs_static_mode(NETWORK_CONFIG_TYPE type)
 {
-    if (netplan_text::is_address_text(buffer)) {
-        return true;
-    }
-    log_line("[ERROR] %s: refused a value that is not a dotted IPv4 text (digits and dots, 1 to 15)\n", caller);
-    return false;
+    return type == NETWORK_CONFIG_TYPE::IP_ADDRESS || type == NETWORK_CONFIG_TYPE::GATEWAY ||
+           type == NETWORK_CONFIG_TYPE::SUBNETMASK;
 }
 
-bool set_static_value(const char* caller, NETWORK_CONFIG_TYPE type, const char* buffer)
+// A value command of the BMC on the platform's netplan file.
+bool run_value_command(const char* caller, NETWORK_CONFIG_TYPE type, const char* buffer)
 {
-    if (network_mode == NETWORK_MODE::DHCP || !accept_address(caller, buffer)) {
-        return false;
-    }
-    set_Network_Config_Data(type, buffer);
-    return true;
-}
-
-bool set_any_mode_value(const char* caller, NETWORK_CONFIG_TYPE type, const char* buffer)
-{
-    if (!accept_address(caller, buffer)) {
-        return false;
-    }
-    set_Network_Config_Data(type, buffer);
-    return true;
+    return run_network_command(caller, [=] { return set_network_value(netplan_config_path, caller, type, buffer); });
 }
 
 }  // namespace
 
-bool set_Network_Mode(uint8_t mode)
+void log_command_failure(const char* caller, const char* what)
+{
+    log_line("[ERROR] %s: %s; the command was not carried out\n", caller, what);
+}
+
+bool set_network_mode(const char* path, uint8_t mode)
 {
     const NETWORK_MODE wanted = mode == 0 ? NETWORK_MODE::STATIC : NETWORK_MODE::DHCP;
     const bool result = mode <= 1;
@@ -76,55 +61,78 @@ bool set_Network_Mode(uint8_t mode)
         return result;
     }
     network_mode = wanted;
-    char cmd[remove_command_size] = {};
-    std::snprintf(cmd, sizeof cmd, "rm %s", netplan_config_path);
-    run_command(cmd);
+    std::string cmd = "rm ";
+    cmd += path;
+    run_command(cmd.c_str());
     return result;
+}
+
+bool set_network_value(const char* path, const char* caller, NETWORK_CONFIG_TYPE type, const char* buffer)
+{
+    if (needs_static_mode(type) && network_mode == NETWORK_MODE::DHCP) {
+        return false;
+    }
+    if (!netplan_text::is_setting_value(type, buffer)) {
+        log_line("[ERROR] %s: refused a value that is not %s\n", caller, netplan_text::setting_value_rule(type));
+        return false;
+    }
+    set_netplan_setting(path, type, buffer);
+    return true;
+}
+
+bool set_Network_Mode(uint8_t mode)
+{
+    return run_network_command(__func__, [&] { return set_network_mode(netplan_config_path, mode); });
 }
 
 bool set_Config_IP_Address(char* buffer)
 {
-    return set_static_value("set_Config_IP_Address", NETWORK_CONFIG_TYPE::IP_ADDRESS, buffer);
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::IP_ADDRESS, buffer);
 }
 
 bool set_Config_Gateway(char* buffer)
 {
-    return set_static_value("set_Config_Gateway", NETWORK_CONFIG_TYPE::GATEWAY, buffer);
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::GATEWAY, buffer);
 }
 
 bool set_Config_Subnetmask(char* buffer)
 {
-    return set_static_value("set_Config_Subnetmask", NETWORK_CONFIG_TYPE::SUBNETMASK, buffer);
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::SUBNETMASK, buffer);
 }
 
 bool set_Config_Dns1(char* buffer)
 {
-    return set_any_mode_value("set_Config_Dns1", NETWORK_CONFIG_TYPE::DNS1, buffer);
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::DNS1, buffer);
 }
 
 bool set_Config_Dns2(char* buffer)
 {
-    return set_any_mode_value("set_Config_Dns2", NETWORK_CONFIG_TYPE::DNS2, buffer);
+    return run_value_command(__func__, NETWORK_CONFIG_TYPE::DNS2, buffer);
 }
 
-bool run_Apply() { return set_Network_Config_Apply(); }
+bool run_Apply()
+{
+    return run_network_command(__func__, [] { return set_Network_Config_Apply(); });
+}
 
 bool set_Config_Hostname(char* buffer)
 {
-    // An unterminated or over-long text is never read beyond this bound.
-    const std::size_t len = strnlen(buffer, netplan_text::hostname_max + 1);
-    if (len <= netplan_text::hostname_max && std::strncmp(buffer, hostname, len + 1) == 0) {
+    return run_network_command(__func__, [buffer] {
+        // An unterminated or over-long text is never read beyond this bound.
+        const std::size_t len = strnlen(buffer, netplan_text::hostname_max + 1);
+        if (len <= netplan_text::hostname_max && std::strncmp(buffer, hostname, len + 1) == 0) {
+            return false;
+        }
+        if (!netplan_text::is_hostname(buffer)) {
+            log_line("[ERROR] set_Config_Hostname: refused a host name that is not letters, digits and hyphens in "
+                     "dot-separated labels of 1 to 63 characters, 64 at most\n");
+            return false;
+        }
+        std::memcpy(hostname, buffer, len);
+        hostname[len] = '\0';
+        char cmd[command_buffer_size] = {};
+        std::snprintf(cmd, sizeof cmd, "hostnamectl set-hostname %.*s", static_cast<int>(len), hostname);
+        run_command(cmd);
         return false;
-    }
-    if (!netplan_text::is_hostname(buffer)) {
-        log_line("[ERROR] set_Config_Hostname: refused a host name that is not letters, digits and hyphens in "
-               "dot-separated labels of 1 to 63 characters, 64 at most\n");
-        return false;
-    }
-    std::memcpy(hostname, buffer, len);
-    hostname[len] = '\0';
-    char cmd[config_command_size] = {};
-    std::snprintf(cmd, sizeof cmd, "hostnamectl set-hostname %.*s", static_cast<int>(len), hostname);
-    run_command(cmd);
-    return false;
+    });
 }

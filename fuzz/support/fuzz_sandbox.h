@@ -23,6 +23,7 @@ namespace nk_fuzz {
 
 // Creates the sandbox, changes into it and creates etc/netplan under the
 // prefix. Aborts when it cannot (a fuzz run outside it would not be safe).
+// Targets that link sandbox_start.cpp call it from libFuzzer's start hook.
 void init_fuzz_sandbox();
 
 // Command lines the daemon code asked to run since the last call; clears them.

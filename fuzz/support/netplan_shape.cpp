@@ -1,5 +1,6 @@
 #include "netplan_shape.h"
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,10 +37,11 @@ bool is_word_of(const std::string& text, std::size_t max_size, Allowed allowed)
            std::all_of(text.begin(), text.end(), [&](char c) { return allowed(static_cast<unsigned char>(c)); });
 }
 
-// 1 to 15 characters of the kind an address text or a template placeholder has.
+// A dotted-quad address as netplan takes it, or the template's placeholder.
 bool is_address_like(const std::string& text)
 {
-    return is_word_of(text, 15, [](unsigned char c) { return std::isdigit(c) || c == '.' || c == 'x'; });
+    struct in_addr address;
+    return text == "x.x.x.x" || (text.size() <= 15 && inet_pton(AF_INET, text.c_str(), &address) == 1);
 }
 
 bool is_prefix_length(const std::string& text)
@@ -115,13 +117,14 @@ void check_line(const std::string& tmpl, const std::string& line)
 
 void check_netplan_file()
 {
-    std::string content;
     if (access(netplan_config_path, F_OK) != 0) {
         return;  // removed by a mode change; the next command writes a template
     }
-    if (!config_read_file(netplan_config_path, content)) {
+    Config_File file(netplan_config_path, "check_netplan_file");
+    if (!file.read()) {
         fail("the netplan file cannot be read");
     }
+    const std::string& content = file.content();
     const char* tmpl =
         network_mode == NETWORK_MODE::STATIC ? netplan_static_default_config : netplan_dhcp_default_config;
     const std::vector<std::string> want = split_lines(tmpl);
@@ -135,14 +138,32 @@ void check_netplan_file()
     }
 }
 
+// A host name: at most 64 characters in dot-separated labels of 1 to 63
+// letters, digits and hyphens, none starting or ending with a hyphen.
+bool is_hostname(const std::string& name)
+{
+    if (name.empty() || name.size() > 64) {
+        return false;
+    }
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = name.find('.', start);
+        const std::string label = name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        if (!is_word_of(label, 63, [](unsigned char c) { return std::isalnum(c) || c == '-'; }) ||
+            label.front() == '-' || label.back() == '-') {
+            return false;
+        }
+        if (dot == std::string::npos) {
+            return true;
+        }
+        start = dot + 1;
+    }
+}
+
 bool is_hostname_command(const std::string& cmd)
 {
     static const std::string head = "hostnamectl set-hostname ";
-    if (cmd.compare(0, head.size(), head) != 0) {
-        return false;
-    }
-    return is_word_of(cmd.substr(head.size()), 64,
-                      [](unsigned char c) { return std::isalnum(c) || c == '.' || c == '-'; });
+    return cmd.compare(0, head.size(), head) == 0 && is_hostname(cmd.substr(head.size()));
 }
 
 void check_commands()

@@ -4,13 +4,14 @@
 //  - The netplan file, when it exists, has exactly the lines of the template
 //    of the current addressing mode: same count, same indentation and keys
 //    (a '#' directly before a key is allowed), and behind each key only what
-//    a setter may write: "yes"/"no" for dhcp4, one address text for
-//    gateway4, "[address/prefix]" and "[address,address]" for the two
-//    address lists, where an address is 1 to 15 digits, dots or the
-//    template's 'x'. Lines without a key are unchanged.
+//    a setter may write: "yes"/"no" for dhcp4, one address for gateway4,
+//    "[address/prefix]" and "[address,address]" for the two address lists,
+//    where an address is a dotted quad inet_pton(AF_INET) accepts or the
+//    template's "x.x.x.x". Lines without a key are unchanged.
 //  - Every command line is "rm <netplan file>", "netplan apply" or
-//    "hostnamectl set-hostname <name>" with a name of 1 to 64 letters,
-//    digits, dots and hyphens.
+//    "hostnamectl set-hostname <name>" with a name of at most 64 characters
+//    in dot-separated labels of 1 to 63 letters, digits and hyphens, none
+//    starting or ending with a hyphen.
 #pragma once
 
 namespace nk_fuzz {

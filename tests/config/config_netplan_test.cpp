@@ -4,26 +4,24 @@
 
 #include "netplan_fixture.h"
 
-namespace {
-
-std::string get_text(NETWORK_CONFIG_TYPE type)
-{
-    char buffer[100] = {};
-    get_Network_Config_Data(type, buffer);
-    return buffer;
-}
-
-void set_text(NETWORK_CONFIG_TYPE type, const char* text) { set_Network_Config_Data(type, text); }
-
-}  // namespace
+class NetplanFile : public NetplanTest {
+protected:
+    std::string get_text(NETWORK_CONFIG_TYPE type) const
+    {
+        char buffer[100] = {};
+        get_netplan_setting(path(), type, buffer);
+        return buffer;
+    }
+    void set_text(NETWORK_CONFIG_TYPE type, const char* text) const { set_netplan_setting(path(), type, text); }
+};
 
 // --- templates --------------------------------------------------------------
 
-TEST_F(NetplanTest, MissingFileIsWrittenFromTheTemplateOfTheMode)
+TEST_F(NetplanFile, MissingFileIsWrittenFromTheTemplateOfTheMode)
 {
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS1), "1.1.1.1");
     EXPECT_EQ(netplan(), netplan_dhcp_default_config);
-    std::remove(netplan_config_path);
+    std::remove(path());
     network_mode = NETWORK_MODE::STATIC;
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "x.x.x.x");
     EXPECT_EQ(netplan(), netplan_static_default_config);
@@ -32,7 +30,7 @@ TEST_F(NetplanTest, MissingFileIsWrittenFromTheTemplateOfTheMode)
 
 // --- address and netmask ------------------------------------------------------
 
-TEST_F(NetplanTest, AddressAndMaskEditsKeepTheOtherHalfAndTheNameServers)
+TEST_F(NetplanFile, AddressAndMaskEditsKeepTheOtherHalfAndTheNameServers)
 {
     network_mode = NETWORK_MODE::STATIC;
     set_text(NETWORK_CONFIG_TYPE::IP_ADDRESS, "172.16.4.9");
@@ -50,7 +48,7 @@ TEST_F(NetplanTest, AddressAndMaskEditsKeepTheOtherHalfAndTheNameServers)
 
 // --- name servers -------------------------------------------------------------
 
-TEST_F(NetplanTest, NameServerEditsSpliceTheirHalfOfTheList)
+TEST_F(NetplanFile, NameServerEditsSpliceTheirHalfOfTheList)
 {
     network_mode = NETWORK_MODE::STATIC;
     set_text(NETWORK_CONFIG_TYPE::DNS1, "10.0.0.53");
@@ -64,12 +62,12 @@ TEST_F(NetplanTest, NameServerEditsSpliceTheirHalfOfTheList)
 
 // --- mode by comment marks ------------------------------------------------------
 
-TEST_F(NetplanTest, ModeSettingCommentsTheStaticLinesOutAndBackIn)
+TEST_F(NetplanFile, ModeSettingCommentsTheStaticLinesOutAndBackIn)
 {
     network_mode = NETWORK_MODE::STATIC;
-    init_netplan_config();
+    write_netplan_template(path());
     char dhcp[1] = {0};
-    set_Network_Config_Data(NETWORK_CONFIG_TYPE::MODE, dhcp);
+    set_netplan_setting(path(), NETWORK_CONFIG_TYPE::MODE, dhcp);
     EXPECT_EQ(netplan(), "# This is the network config written by 'subiquity'\n"
                          "network:\n"
                          "  ethernets:\n"
@@ -80,46 +78,46 @@ TEST_F(NetplanTest, ModeSettingCommentsTheStaticLinesOutAndBackIn)
                          "      #nameservers:\n"
                          "        #addresses: [x.x.x.x,x.x.x.x]\n");
     char mode[1] = {7};
-    get_Network_Config_Data(NETWORK_CONFIG_TYPE::MODE, mode);
+    get_netplan_setting(path(), NETWORK_CONFIG_TYPE::MODE, mode);
     EXPECT_EQ(mode[0], 0);
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "x.x.x.x");  // read from the commented line
 
     char static_mode[1] = {1};
-    set_Network_Config_Data(NETWORK_CONFIG_TYPE::MODE, static_mode);
+    set_netplan_setting(path(), NETWORK_CONFIG_TYPE::MODE, static_mode);
     EXPECT_EQ(netplan(), netplan_static_default_config);
-    get_Network_Config_Data(NETWORK_CONFIG_TYPE::MODE, mode);
+    get_netplan_setting(path(), NETWORK_CONFIG_TYPE::MODE, mode);
     EXPECT_EQ(mode[0], 1);
 }
 
-TEST_F(NetplanTest, AnEditUncommentsItsLineFirst)
+TEST_F(NetplanFile, AnEditUncommentsItsLineFirst)
 {
     write_netplan("network:\n  ethernets:\n    eth0:\n      dhcp4: yes\n      #gateway4: 1.2.3.4\n");
     set_text(NETWORK_CONFIG_TYPE::GATEWAY, "5.6.7.8");
     EXPECT_EQ(netplan(), "network:\n  ethernets:\n    eth0:\n      dhcp4: yes\n      gateway4: 5.6.7.8\n");
 }
 
-TEST_F(NetplanTest, UnknownTypesChangeNothing)
+TEST_F(NetplanFile, UnknownTypesChangeNothing)
 {
     write_netplan("dhcp4: yes\n");
     char text[100] = "untouched";
-    EXPECT_EQ(set_Network_Config_Data(static_cast<NETWORK_CONFIG_TYPE>(6), "1.2.3.4"), 0);
-    EXPECT_EQ(get_Network_Config_Data(static_cast<NETWORK_CONFIG_TYPE>(9), text), 0);
+    EXPECT_EQ(set_netplan_setting(path(), static_cast<NETWORK_CONFIG_TYPE>(6), "1.2.3.4"), 0);
+    EXPECT_EQ(get_netplan_setting(path(), static_cast<NETWORK_CONFIG_TYPE>(9), text), 0);
     EXPECT_EQ(netplan(), "dhcp4: yes\n");
     EXPECT_STREQ(text, "untouched");
 }
 
-TEST_F(NetplanTest, FilePermissionsSurviveAnEdit)
+TEST_F(NetplanFile, FilePermissionsSurviveAnEdit)
 {
     write_netplan(netplan_dhcp_default_config);
-    std::filesystem::permissions(netplan_config_path,
+    std::filesystem::permissions(path(),
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     set_text(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9");
-    EXPECT_EQ(std::filesystem::status(netplan_config_path).permissions() & std::filesystem::perms::all,
+    EXPECT_EQ(std::filesystem::status(path()).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_NE(netplan().find("[9.9.9.9,8.8.8.8]"), std::string::npos);
 }
 
-TEST_F(NetplanTest, OverlongAddressLineIsLeftAloneRatherThanCut)
+TEST_F(NetplanFile, OverlongAddressLineIsLeftAloneRatherThanCut)
 {
     const std::string text = "      addresses: [10.0.0.1/" + std::string(120, '2') + "]\n";
     write_netplan(text);

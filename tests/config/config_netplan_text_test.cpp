@@ -75,19 +75,42 @@ TEST(NetplanTextCompose, ResultsThatDoNotFitTheirBufferAreRefused)
     EXPECT_FALSE(with_prefix("[" + std::string(126, 'a') + "/1]", 32));
 }
 
+TEST(NetplanTextCompose, ALineEndOfTheOldValueNeverEntersTheEntry)
+{
+    // A key with nothing behind it (a block-style list) reads as a bare line
+    // end; spliced, it would split the entry over two lines.
+    const std::string block = "      addresses:\n        - 1.1.1.1\n";
+    EXPECT_EQ(with_setting(block, NETWORK_CONFIG_TYPE::DNS2, "9.9.9.9"), block);
+    const std::string crlf = "      addresses:\r\n";
+    EXPECT_EQ(with_setting(crlf, NETWORK_CONFIG_TYPE::SUBNETMASK, "255.0.0.0"), crlf);
+}
+
 // --- checks of the BMC's texts ------------------------------------------------------
 
-TEST(NetplanTextCheck, AddressTexts)
+TEST(NetplanTextCheck, AddressesAreDottedQuadsNetplanAccepts)
 {
-    EXPECT_TRUE(is_address_text("10.0.0.1"));
-    EXPECT_TRUE(is_address_text("255.255.255.255"));
-    EXPECT_TRUE(is_address_text("255.255.255"));
-    EXPECT_FALSE(is_address_text(""));
-    EXPECT_FALSE(is_address_text("255.255.255.2550"));
-    EXPECT_FALSE(is_address_text("1.2.3.4]"));
-    EXPECT_FALSE(is_address_text("1.2.3.4\n"));
-    EXPECT_FALSE(is_address_text("1.2.3.4/24"));
-    EXPECT_FALSE(is_address_text("-1.2.3.4"));
+    EXPECT_TRUE(is_ipv4_address("10.0.0.1"));
+    EXPECT_TRUE(is_ipv4_address("255.255.255.255"));
+    EXPECT_TRUE(is_ipv4_address("0.0.0.0"));
+    // Digits and dots that netplan refuses, or reads otherwise.
+    for (const char* bad : {"999.1.1.1", "1..2", "1.2.3", "255.255.255", "192.168.001.010", "1.2.3.4.", ".1.2.3",
+                            "256.0.0.1", "", "255.255.255.2550", "1.2.3.4]", "1.2.3.4\n", "1.2.3.4/24", "-1.2.3.4",
+                            " 1.2.3.4", "0x1.2.3.4"}) {
+        EXPECT_FALSE(is_ipv4_address(bad)) << bad;
+    }
+}
+
+TEST(NetplanTextCheck, MasksHaveThreeOrFourPartsOfAtMost255)
+{
+    for (const char* good : {"255.255.255.0", "255.255.255", "0.0.0.0", "255.255.240.000"}) {
+        EXPECT_TRUE(is_mask_text(good)) << good;
+        EXPECT_TRUE(is_setting_value(NETWORK_CONFIG_TYPE::SUBNETMASK, good)) << good;
+    }
+    for (const char* bad : {"256.0.0.0", "255.255", "255.255.255.0.0", "255..255.0", "255.255.255.", "1111.0.0.0",
+                            "255.255.255.0 ", "+255.0.0.0", ""}) {
+        EXPECT_FALSE(is_mask_text(bad)) << bad;
+    }
+    EXPECT_FALSE(is_setting_value(NETWORK_CONFIG_TYPE::GATEWAY, "255.255.255"));
 }
 
 TEST(NetplanTextCheck, HostNames)

@@ -1,5 +1,5 @@
-// The BMC's network commands against the netplan file under the board's
-// prefix, with recording fakes of netplan and hostnamectl. Each case runs in
+// The BMC's network commands against a netplan file in the case's own
+// folder, with recording fakes of netplan and hostnamectl. Each case runs in
 // its own process: the daemon's state is that right after its start.
 #include <sys/wait.h>
 
@@ -24,12 +24,12 @@ bool call(bool (*command)(char*), std::string text) { return command(text.data()
 
 // Runs the real netplan generator on a copy of the netplan file in a root of
 // its own; true when it accepts the file.
-bool netplan_generate_accepts(const nk_test::TempDir& dir)
+bool netplan_generate_accepts(const nk_test::TempDir& dir, const std::string& file)
 {
     const std::string root = dir.file("netplan-root");
     std::filesystem::create_directories(root + "/etc/netplan");
     const std::string copy = root + "/etc/netplan/99-netcfg.yaml";
-    std::filesystem::copy_file(netplan_config_path, copy, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::permissions(copy, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     const std::string cmd = "/usr/sbin/netplan generate --root-dir '" + root + "' 2>&1";
     const int status = std::system(cmd.c_str());
@@ -43,7 +43,7 @@ bool netplan_generate_accepts(const nk_test::TempDir& dir)
 TEST_F(NetplanTest, ModeDhcpRightAfterStartKeepsAStaticFile)
 {
     write_netplan(static_file_text);
-    EXPECT_TRUE(set_Network_Mode(1));
+    EXPECT_TRUE(set_network_mode(path(), 1));
     EXPECT_EQ(netplan(), static_file_text);
     EXPECT_EQ(get_Network_Mode(), static_cast<uint8_t>(NETWORK_MODE::DHCP));
 }
@@ -51,23 +51,23 @@ TEST_F(NetplanTest, ModeDhcpRightAfterStartKeepsAStaticFile)
 TEST_F(NetplanTest, ModeStaticDeletesTheFileOnceAndTheNextAddressGetsTheStaticTemplate)
 {
     write_netplan(static_file_text);
-    EXPECT_TRUE(set_Network_Mode(0));
+    EXPECT_TRUE(set_network_mode(path(), 0));
     EXPECT_FALSE(netplan_exists());
 
     write_netplan("kept\n");  // a second mode 0 must not delete again
-    EXPECT_TRUE(set_Network_Mode(0));
+    EXPECT_TRUE(set_network_mode(path(), 0));
     EXPECT_EQ(netplan(), "kept\n");
-    std::remove(netplan_config_path);
+    std::remove(path());
 
-    EXPECT_TRUE(call(set_Config_IP_Address, "10.0.0.5"));
+    EXPECT_TRUE(value(NETWORK_CONFIG_TYPE::IP_ADDRESS, "10.0.0.5"));
     EXPECT_EQ(netplan(), static_with("addresses: [x.x.x.x/24]", "addresses: [10.0.0.5/24]"));
 }
 
 TEST_F(NetplanTest, ModeTwoSwitchesToDhcpButReportsFalse)
 {
-    ASSERT_TRUE(set_Network_Mode(0));
-    init_netplan_config();
-    EXPECT_FALSE(set_Network_Mode(2));
+    ASSERT_TRUE(set_network_mode(path(), 0));
+    write_netplan_template(path());
+    EXPECT_FALSE(set_network_mode(path(), 2));
     EXPECT_FALSE(netplan_exists());
     EXPECT_EQ(get_Network_Mode(), static_cast<uint8_t>(NETWORK_MODE::DHCP));
 }
@@ -78,28 +78,28 @@ TEST_F(NetplanTest, AddressCommandsAreRefusedInDhcpModeAndTouchNothing)
 {
     write_netplan(static_file_text);
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(call(set_Config_IP_Address, "10.0.0.5"));
-    EXPECT_FALSE(call(set_Config_Gateway, "10.0.0.1"));
-    EXPECT_FALSE(call(set_Config_Subnetmask, "255.255.0.0"));
+    EXPECT_FALSE(value(NETWORK_CONFIG_TYPE::IP_ADDRESS, "10.0.0.5"));
+    EXPECT_FALSE(value(NETWORK_CONFIG_TYPE::GATEWAY, "10.0.0.1"));
+    EXPECT_FALSE(value(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.0.0"));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(netplan(), static_file_text);
 }
 
 TEST_F(NetplanTest, AfterModeStaticAndOneAddressTheOtherLinesKeepTheirPlaceholders)
 {
-    ASSERT_TRUE(set_Network_Mode(0));
-    EXPECT_TRUE(call(set_Config_Gateway, "10.0.0.1"));
+    ASSERT_TRUE(set_network_mode(path(), 0));
+    EXPECT_TRUE(value(NETWORK_CONFIG_TYPE::GATEWAY, "10.0.0.1"));
     EXPECT_EQ(netplan(), static_with("gateway4: x.x.x.x", "gateway4: 10.0.0.1"));
-    EXPECT_TRUE(call(set_Config_Subnetmask, "255.255.255"));
+    EXPECT_TRUE(value(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.255"));
     EXPECT_NE(netplan().find("      addresses: [x.x.x.x/24]\n"), std::string::npos);
-    EXPECT_TRUE(call(set_Config_Subnetmask, "255.255.240.0"));
+    EXPECT_TRUE(value(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.240.0"));
     EXPECT_NE(netplan().find("      addresses: [x.x.x.x/20]\n"), std::string::npos);
 }
 
 TEST_F(NetplanTest, AddressTextsThatAreNotDottedNumbersAreRefusedAndLogged)
 {
-    ASSERT_TRUE(set_Network_Mode(0));
-    init_netplan_config();
+    ASSERT_TRUE(set_network_mode(path(), 0));
+    write_netplan_template(path());
     const std::string before = netplan();
     const std::vector<std::string> attacks = {
         "1.2.3.4]",
@@ -110,12 +110,13 @@ TEST_F(NetplanTest, AddressTextsThatAreNotDottedNumbersAreRefusedAndLogged)
         "",
         "1111.2222.3333.4444",  // 19 characters
     };
-    bool (*commands[])(char*) = {set_Config_IP_Address, set_Config_Gateway, set_Config_Subnetmask,
-                                 set_Config_Dns1, set_Config_Dns2};
+    const NETWORK_CONFIG_TYPE commands[] = {NETWORK_CONFIG_TYPE::IP_ADDRESS, NETWORK_CONFIG_TYPE::GATEWAY,
+                                            NETWORK_CONFIG_TYPE::SUBNETMASK, NETWORK_CONFIG_TYPE::DNS1,
+                                            NETWORK_CONFIG_TYPE::DNS2};
     for (const auto& attack : attacks) {
         for (auto command : commands) {
             testing::internal::CaptureStdout();
-            EXPECT_FALSE(call(command, attack)) << attack;
+            EXPECT_FALSE(value(command, attack)) << attack;
             const std::string out = testing::internal::GetCapturedStdout();
             EXPECT_EQ(out.rfind("[ERROR] set_Config_", 0), 0u) << out;
             EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
@@ -129,8 +130,8 @@ TEST_F(NetplanTest, AddressTextsThatAreNotDottedNumbersAreRefusedAndLogged)
 
 TEST_F(NetplanTest, NameServerCommandsWorkInDhcpModeOnTheDhcpFile)
 {
-    EXPECT_TRUE(call(set_Config_Dns1, "9.9.9.9"));
-    EXPECT_TRUE(call(set_Config_Dns2, "149.112.112.112"));
+    EXPECT_TRUE(value(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9"));
+    EXPECT_TRUE(value(NETWORK_CONFIG_TYPE::DNS2, "149.112.112.112"));
     std::string expected = netplan_dhcp_default_config;
     expected.replace(expected.find("[1.1.1.1,8.8.8.8]"), 17, "[9.9.9.9,149.112.112.112]");
     EXPECT_EQ(netplan(), expected);
@@ -140,10 +141,10 @@ TEST_F(NetplanTest, NameServerCommandsWorkInDhcpModeOnTheDhcpFile)
 
 TEST_F(NetplanTest, ApplyWritesTheTemplateOfTheModeWhenMissingAndRunsNetplan)
 {
-    EXPECT_TRUE(run_Apply());
+    EXPECT_TRUE(apply_netplan(path()));
     EXPECT_EQ(netplan(), netplan_dhcp_default_config);
-    ASSERT_TRUE(set_Network_Mode(0));
-    EXPECT_TRUE(run_Apply());
+    ASSERT_TRUE(set_network_mode(path(), 0));
+    EXPECT_TRUE(apply_netplan(path()));
     EXPECT_EQ(netplan(), netplan_static_default_config);
     EXPECT_EQ(fakes.calls(), (Calls{"netplan apply", "netplan apply"}));
 }
@@ -207,13 +208,13 @@ TEST_F(NetplanTest, UnterminatedHostNameIsReadNoFurtherThanItsBound)
 
 TEST_F(NetplanTest, RealNetplanAcceptsTheStaticFileTheCommandsBuild)
 {
-    ASSERT_TRUE(set_Network_Mode(0));
-    ASSERT_TRUE(call(set_Config_IP_Address, "10.20.30.40"));
-    EXPECT_FALSE(netplan_generate_accepts(dir));  // placeholders left: refused, as expected
-    ASSERT_TRUE(call(set_Config_Subnetmask, "255.255.0.0"));
-    ASSERT_TRUE(call(set_Config_Gateway, "10.20.0.1"));
-    ASSERT_TRUE(call(set_Config_Dns1, "10.20.0.2"));
-    ASSERT_TRUE(call(set_Config_Dns2, "10.20.0.3"));
+    ASSERT_TRUE(set_network_mode(path(), 0));
+    ASSERT_TRUE(value(NETWORK_CONFIG_TYPE::IP_ADDRESS, "10.20.30.40"));
+    EXPECT_FALSE(netplan_generate_accepts(dir, path()));  // placeholders left: refused, as expected
+    ASSERT_TRUE(value(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.0.0"));
+    ASSERT_TRUE(value(NETWORK_CONFIG_TYPE::GATEWAY, "10.20.0.1"));
+    ASSERT_TRUE(value(NETWORK_CONFIG_TYPE::DNS1, "10.20.0.2"));
+    ASSERT_TRUE(value(NETWORK_CONFIG_TYPE::DNS2, "10.20.0.3"));
     EXPECT_EQ(netplan(), "# This is the network config written by 'subiquity'\n"
                          "network:\n"
                          "  ethernets:\n"
@@ -223,15 +224,15 @@ TEST_F(NetplanTest, RealNetplanAcceptsTheStaticFileTheCommandsBuild)
                          "      gateway4: 10.20.0.1\n"
                          "      nameservers:\n"
                          "        addresses: [10.20.0.2,10.20.0.3]\n");
-    EXPECT_TRUE(netplan_generate_accepts(dir));
+    EXPECT_TRUE(netplan_generate_accepts(dir, path()));
 }
 
 TEST_F(NetplanTest, RealNetplanAcceptsTheFileAfterASwitchBackToDhcp)
 {
-    ASSERT_TRUE(set_Network_Mode(0));
-    ASSERT_TRUE(call(set_Config_IP_Address, "10.20.30.40"));
-    ASSERT_TRUE(set_Network_Mode(1));
-    ASSERT_TRUE(run_Apply());
+    ASSERT_TRUE(set_network_mode(path(), 0));
+    ASSERT_TRUE(value(NETWORK_CONFIG_TYPE::IP_ADDRESS, "10.20.30.40"));
+    ASSERT_TRUE(set_network_mode(path(), 1));
+    ASSERT_TRUE(apply_netplan(path()));
     EXPECT_EQ(netplan(), netplan_dhcp_default_config);
-    EXPECT_TRUE(netplan_generate_accepts(dir));
+    EXPECT_TRUE(netplan_generate_accepts(dir, path()));
 }

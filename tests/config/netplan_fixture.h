@@ -1,6 +1,7 @@
 // Fixture of the netplan tests: a fresh working folder with the recording
-// fakes first in PATH, and the netplan file under the board's prefix removed
-// before and after each case.
+// fakes first in PATH, holding the netplan file the operations work on (the
+// functions that take the file's path; the fixed-name functions pass the
+// platform's).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,16 +15,19 @@
 
 class NetplanTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::filesystem::create_directories(std::filesystem::path(netplan_config_path).parent_path());
-        std::remove(netplan_config_path);
-    }
-    void TearDown() override { std::remove(netplan_config_path); }
+    std::string netplan() const { return nk_test::read_file(path_); }
+    bool netplan_exists() const { return nk_test::file_exists(path_); }
+    void write_netplan(const std::string& text) const { nk_test::write_file(path_, text); }
+    const char* path() const { return path_.c_str(); }
 
-    static std::string netplan() { return nk_test::read_file(netplan_config_path); }
-    static bool netplan_exists() { return nk_test::file_exists(netplan_config_path); }
-    static void write_netplan(const std::string& text) { nk_test::write_file(netplan_config_path, text); }
+    // A value command of the BMC (address, gateway, netmask, name servers)
+    // on the fixture's file, logged under the command's name.
+    bool value(NETWORK_CONFIG_TYPE type, std::string text) const
+    {
+        static const char* const names[] = {"", "set_Config_IP_Address", "set_Config_Gateway",
+                                            "set_Config_Subnetmask", "set_Config_Dns1", "set_Config_Dns2"};
+        return set_network_value(path(), names[static_cast<int>(type)], type, text.data());
+    }
 
     // The static template with one of its lines replaced.
     static std::string static_with(const std::string& from, const std::string& to)
@@ -37,4 +41,5 @@ protected:
     nk_test::TempDir dir;
     nk_test::ScopedCwd cwd{dir.path()};
     nk_test::FakeCommands fakes{dir};
+    const std::string path_ = dir.file("99-netcfg.yaml");
 };

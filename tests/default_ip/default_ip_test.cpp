@@ -1,19 +1,16 @@
-// Default-route address tracking against a routing table written under the
-// board's prefix (proc/net is a plain folder there). The loopback interface
-// is the one interface with an address that every host has.
+// Default-route address tracking against a routing table written into the
+// case's own temporary folder. The loopback interface is the one interface
+// with an address that every host has.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstring>
 #include <string>
 
-#include "config.h"
+#include "config_internal.h"
 #include "test_env.h"
 
 namespace {
-
-const std::string proc_net_dir = NODEKEEPER_TEST_SYSROOT "/proc/net";
-const std::string route_path = proc_net_dir + "/route";
 
 const std::string header =
     "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
@@ -38,31 +35,24 @@ std::string address_text()
     return buffer;
 }
 
-// Runs update_Config_Default_IP_Address() and returns what it logged.
-std::string update_logged(bool& changed)
-{
-    testing::internal::CaptureStdout();
-    changed = update_Config_Default_IP_Address();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
 const char* const log_127 = "[INFO] update_Config_Default_IP_Address: Default IP: 127.0.0.1\n";
 const char* const log_zero = "[INFO] update_Config_Default_IP_Address: Default IP: 0.0.0.0\n";
 
 class DefaultIp : public testing::Test {
 protected:
-    void SetUp() override
+    std::string route_path() const { return dir.file("route"); }
+    void write_routes(const std::string& lines) { nk_test::write_file(route_path(), header + lines); }
+
+    // Runs the address update on the case's table and returns what it logged.
+    std::string update_logged(bool& changed)
     {
-        std::string dir;
-        for (const char* part : {NODEKEEPER_TEST_SYSROOT, "/proc", "/net"}) {
-            dir += part;
-            mkdir(dir.c_str(), 0755);
-        }
-        remove(route_path.c_str());
+        testing::internal::CaptureStdout();
+        changed = update_default_ip_address(route_path().c_str());
+        fflush(stdout);
+        return testing::internal::GetCapturedStdout();
     }
-    void TearDown() override { remove(route_path.c_str()); }
-    void write_routes(const std::string& lines) { nk_test::write_file(route_path, header + lines); }
+
+    nk_test::TempDir dir;
 };
 
 TEST_F(DefaultIp, NoRouteKeepsZeroAddressSilently)
@@ -115,7 +105,7 @@ TEST_F(DefaultIp, UnreadableTableKeepsTheAddress)
     write_routes(lo_default);
     bool changed = false;
     update_logged(changed);
-    remove(route_path.c_str());
+    remove(route_path().c_str());
     EXPECT_EQ(update_logged(changed), "");
     EXPECT_FALSE(changed);
     EXPECT_EQ(address_text(), "127.0.0.1");
