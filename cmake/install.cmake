@@ -24,30 +24,28 @@ install(CODE [[
   endfunction()
 ]])
 
-if(TARGET nodekeeper)
-  install(TARGETS nodekeeper RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+install(TARGETS nodekeeper RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 
-  # The unit names the daemon and its documentation by their installed
-  # paths. The prefix is only known at install time (a package build installs
-  # under its own prefix), so the unit is written then; with the prefix /usr
-  # it is packaging/nodekeeper.service unchanged.
-  set(nk_unit_built ${PROJECT_BINARY_DIR}/packaging/nodekeeper.service)
-  install(CODE "
-    set(nk_unit_source [[${PROJECT_SOURCE_DIR}/packaging/nodekeeper.service]])
-    set(nk_unit_built [[${nk_unit_built}]])
-    set(nk_sbindir [[${CMAKE_INSTALL_SBINDIR}]])
-    set(nk_docdir [[${CMAKE_INSTALL_DOCDIR}]])")
-  install(CODE [[
-    nk_make_install_path_absolute(nk_sbindir)
-    nk_make_install_path_absolute(nk_docdir)
-    file(READ "${nk_unit_source}" unit)
-    string(REPLACE "/usr/sbin/nodekeeper" "${nk_sbindir}/nodekeeper" unit "${unit}")
-    string(REPLACE "/usr/share/doc/nodekeeper/" "${nk_docdir}/" unit "${unit}")
-    file(WRITE "${nk_unit_built}" "${unit}")
-  ]])
-  install(FILES ${nk_unit_built} DESTINATION lib/systemd/system)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-endif()
+# The unit names the daemon and its documentation by their installed
+# paths. The prefix is only known at install time (a package build installs
+# under its own prefix), so the unit is written then; with the prefix /usr
+# it is packaging/nodekeeper.service unchanged.
+set(nk_unit_built ${PROJECT_BINARY_DIR}/packaging/nodekeeper.service)
+install(CODE "
+  set(nk_unit_source [[${PROJECT_SOURCE_DIR}/packaging/nodekeeper.service]])
+  set(nk_unit_built [[${nk_unit_built}]])
+  set(nk_sbindir [[${CMAKE_INSTALL_SBINDIR}]])
+  set(nk_docdir [[${CMAKE_INSTALL_DOCDIR}]])")
+install(CODE [[
+  nk_make_install_path_absolute(nk_sbindir)
+  nk_make_install_path_absolute(nk_docdir)
+  file(READ "${nk_unit_source}" unit)
+  string(REPLACE "/usr/sbin/nodekeeper" "${nk_sbindir}/nodekeeper" unit "${unit}")
+  string(REPLACE "/usr/share/doc/nodekeeper/" "${nk_docdir}/" unit "${unit}")
+  file(WRITE "${nk_unit_built}" "${unit}")
+]])
+install(FILES ${nk_unit_built} DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The common library (target ruvo_common of Ruvo_Common/CMakeLists.txt):
 # the archive, its public headers, and two ways for other programs to find
@@ -57,10 +55,16 @@ endif()
 set(ruvo_common_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Ruvo_Common)
 install(TARGETS ruvo_common EXPORT Ruvo_CommonTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-file(GLOB ruvo_common_headers CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/Ruvo_Common/include/*.h
-  ${PROJECT_SOURCE_DIR}/Ruvo_Common/Util/include/*.h)
-install(FILES ${ruvo_common_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Ruvo_Common)
+install(FILES
+  ${PROJECT_SOURCE_DIR}/Ruvo_Common/include/BMC_data_protocol.h
+  ${PROJECT_SOURCE_DIR}/Ruvo_Common/include/BMC_data_protocol_read_write.h
+  ${PROJECT_SOURCE_DIR}/Ruvo_Common/include/UDS_BMC_packet_thread.h
+  ${PROJECT_SOURCE_DIR}/Ruvo_Common/Util/include/container_common.h
+  ${PROJECT_SOURCE_DIR}/Ruvo_Common/Util/include/list.h
+  ${PROJECT_SOURCE_DIR}/Ruvo_Common/Util/include/list_impl.h
+  ${PROJECT_SOURCE_DIR}/Ruvo_Common/Util/include/queue.h
+  ${PROJECT_SOURCE_DIR}/Ruvo_Common/Util/include/queue_impl.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Ruvo_Common)
 
 include(CMakePackageConfigHelpers)
 install(EXPORT Ruvo_CommonTargets NAMESPACE Ruvo_Common:: DESTINATION ${ruvo_common_cmake_dir})
