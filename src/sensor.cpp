@@ -21,6 +21,7 @@
 #include <cstring>
 #include <thread>
 
+#include "buffer_sizes.h"
 #include "fd_holder.h"
 #include "log_line.h"
 #include "platform_paths.h"
@@ -49,7 +50,7 @@ const char* const temperature_path_format = NK_PLATFORM_PATH("/sys/class/hwmon/%
 
 // Buffers holding a platform path or a command built from one.
 constexpr size_t device_path_length = platform::platform_buffer(50);
-constexpr size_t command_length = platform::platform_buffer(128);
+constexpr size_t command_length = platform::platform_buffer(command_buffer_size);
 // The reading: a short decimal number. As many bytes as the line of `cat`
 // output the module once read (fgets with 16 bytes: 15 characters).
 constexpr size_t reading_size = 16;
