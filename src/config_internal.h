@@ -41,7 +41,8 @@ constexpr std::size_t config_file_cap = 64 * 1024;
 // FIFO, socket, folder, larger file, link that cannot be followed) is
 // refused with one "[ERROR] <caller>: <path> <reason>; <outcome>" line, and
 // nothing is written. Opening never blocks (O_NONBLOCK, type checked before
-// reading).
+// reading). A holder made with caller nullptr logs nothing: --check words
+// the refusal (refusal()) in its own line.
 class Config_File {
 public:
     Config_File(const char* path, const char* caller, const char* outcome = "left untouched");
@@ -62,6 +63,10 @@ public:
     // regular file, or on any failure of the write.
     bool replace(std::string_view content, mode_t new_file_mode);
 
+    // Why the last read() or replace() refused the file; empty when neither
+    // did.
+    const std::string& refusal() const { return refusal_; }
+
 private:
     bool refuse(const std::string& reason);
 
@@ -72,6 +77,7 @@ private:
     std::optional<Fd_Holder> folder_;
     std::string name_;
     std::string content_;
+    std::string refusal_;
     bool missing_ = false;
 };
 

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <string>
 
+#include "config_internal.h"
 #include "fd_holder.h"
 #include "platform_paths.h"
 
@@ -40,7 +41,8 @@ constexpr int attention_gpio = 480;
 constexpr int sensor_adapter = 0;
 const Node_Path eeprom = NODE_PATH("/dev/mem");
 const Node_Path route_table = NODE_PATH("/proc/net/route");
-const Node_Path netplan_file = NODE_PATH("/etc/netplan/99-netcfg.yaml");
+// The store's netplan file, shown without the platform prefix.
+const Node_Path netplan_file = {netplan_file_path + platform::sysroot_length, netplan_file_path};
 
 constexpr int bmc_address = 0x08;
 constexpr int sensor_addresses[] = {0x4c, 0x4d};
@@ -48,8 +50,6 @@ constexpr off_t eeprom_window_address = 0x10000000;
 constexpr size_t eeprom_window_length = 512;
 constexpr size_t serial_record_offset = 80;
 constexpr uint8_t serial_record_code = 85;
-// Largest netplan file the daemon's store takes.
-constexpr off_t netplan_size_cap = 64 * 1024;
 
 struct Check_Run {
     FILE* out;
@@ -362,52 +362,40 @@ void check_netplan_generate(Check_Run& run, const std::string& text)
     nftw(root.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
 }
 
+// The netplan file as the configuration store sees it: the store's own
+// reader (read-only, logs nothing here) refuses what the daemon would refuse.
 void check_netplan_file(Check_Run& run)
 {
     const char* what = netplan_file.shown;
-    struct stat status;
-    if (lstat(netplan_file.opened, &status) != 0) {
-        if (errno == ENOENT) {
+    Config_File file(netplan_file.opened, nullptr);
+    if (!file.read()) {
+        if (file.missing()) {
             run.pass(what, "not there yet (the daemon writes it at the BMC's first network command)");
+        } else if (access(netplan_file.opened, R_OK) != 0 && errno == EACCES) {
+            run.fail(what, file.refusal(), "run as root");
         } else {
-            run.fail(what, error_text(errno), "run as root");
+            run.fail(what, file.refusal(),
+                     ("the daemon refuses it as well: it reads and replaces only a regular file of at most " +
+                      std::to_string(config_file_cap) + " bytes")
+                         .c_str());
         }
+        return;
+    }
+    struct stat status;
+    if (stat(netplan_file.opened, &status) != 0) {
+        run.fail(what, error_text(errno), "the file changed while it was checked; run the check again");
         return;
     }
     std::string link_note;
-    if (S_ISLNK(status.st_mode)) {
-        char target[256] = {};
-        const ssize_t n = readlink(netplan_file.opened, target, sizeof target - 1);
-        link_note = n > 0 ? std::string(", a link to ") + target : ", a link";
-        if (stat(netplan_file.opened, &status) != 0) {
-            run.fail(what, "dangling link: " + error_text(errno), "make it a regular file");
-            return;
-        }
+    char target[256] = {};
+    if (readlink(netplan_file.opened, target, sizeof target - 1) > 0) {
+        link_note = std::string(", a link to ") + target;
     }
-    if (!S_ISREG(status.st_mode)) {
-        run.fail(what, "not a regular file", "the daemon edits only a regular file");
-        return;
-    }
-    if (status.st_size > netplan_size_cap) {
-        run.fail(what, std::to_string(status.st_size) + " bytes, above the cap of 65536", "the daemon refuses it");
-        return;
-    }
-    std::string text;
-    FILE* file = fopen(netplan_file.opened, "re");
-    if (file == nullptr) {
-        run.fail(what, error_text(errno), "run as root");
-        return;
-    }
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) {
-        text.append(buffer, n);
-    }
-    fclose(file);
     char detail[64];
-    snprintf(detail, sizeof detail, "%lld bytes, mode %04o", static_cast<long long>(status.st_size),
+    snprintf(detail, sizeof detail, "%zu bytes, mode %04o", file.content().size(),
              static_cast<unsigned>(status.st_mode & 07777));
     run.pass(what, detail + link_note);
-    check_netplan_generate(run, text);
+    check_netplan_generate(run, file.content());
 }
 
 // The first executable of that name in PATH.
