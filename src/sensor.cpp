@@ -25,6 +25,7 @@
 #include "fd_holder.h"
 #include "log_line.h"
 #include "platform_paths.h"
+#include "sensor_reading.h"
 #include "sysfs_attribute.h"
 
 namespace {
@@ -51,9 +52,6 @@ const char* const temperature_path_format = NK_PLATFORM_PATH("/sys/class/hwmon/%
 // Buffers holding a platform path or a command built from one.
 constexpr size_t device_path_length = platform::platform_buffer(50);
 constexpr size_t command_length = platform::platform_buffer(command_buffer_size);
-// The reading: a short decimal number. As many bytes as the line of `cat`
-// output the module once read (fgets with 16 bytes: 15 characters).
-constexpr size_t reading_size = 16;
 
 // Time the kernel needs to create the hwmon directory of a new device.
 constexpr std::chrono::seconds driver_bind_wait{5};
@@ -108,15 +106,13 @@ bool get_Driver_Bound(uint8_t address)
     return access(path, R_OK) == 0;
 }
 
-// Degrees Celsius from the millidegree text of temp2_input; 0.0 for a text
-// without a number.
-float get_Temperature_From_Text(const char* text)
+}  // namespace
+
+float parse_temperature_text(const char* text)
 {
     const int millidegrees = static_cast<int>(strtol(text, nullptr, 10));
     return static_cast<float>(millidegrees) / 1000.0f;
 }
-
-}  // namespace
 
 I2C_TEMP get_Onboard_Temperature_Sensor_Detect()
 {
@@ -172,10 +168,10 @@ void update_Temperature()
     snprintf(path, sizeof path, temperature_path_format, hwmon_temp);
     // A missing, unreadable or empty file leaves the text empty: 0.0, as the
     // `cat` of the file printed nothing then.
-    char text[reading_size];
+    char text[temperature_text_size];
     int error = 0;
     (void)read_sysfs_attribute(path, text, sizeof text, &error);
-    const float reading = get_Temperature_From_Text(text);
+    const float reading = parse_temperature_text(text);
     if (reading != narel_temperature) {
         narel_temperature = reading;
         narel_temperature_update_flag = true;
