@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "config_internal.h"
-#include "sensor_reading.h"
+#include "sensor_internal.h"
 #include "support/fuzz_fail.h"
 
 namespace {

@@ -14,12 +14,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/i2c-dev.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -33,6 +31,7 @@
 #include "I2C_BMC_frame.h"
 #include "board_io.h"
 #include "fd_holder.h"
+#include "i2c_smbus.h"
 #include "link_dispatch.h"
 #include "log_line.h"
 #include "platform_paths.h"
@@ -128,7 +127,7 @@ enum class I2C_Direction : uint8_t { READ, WRITE };
 // in one read or write. Returns what read or write returned.
 ssize_t set_I2C_Transaction(int i2c_fd, uint8_t address, I2C_Direction direction, uint8_t* buffer, size_t count)
 {
-    ioctl(i2c_fd, I2C_SLAVE, static_cast<unsigned long>(address));
+    (void)select_i2c_slave(i2c_fd, address);
     if (direction == I2C_Direction::READ) {
         return read(i2c_fd, buffer, count);
     }

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <string>
 
-#include "sensor_reading.h"
+#include "sensor_internal.h"
 #include "sysfs_attribute.h"
 #include "test_env.h"
 
