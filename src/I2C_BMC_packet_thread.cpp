@@ -34,6 +34,7 @@
 #include "i2c_smbus.h"
 #include "link_dispatch.h"
 #include "log_line.h"
+#include "mutex_lock_handler.h"
 #include "platform_paths.h"
 #include "queue.h"
 #include "sysfs_attribute.h"
@@ -103,21 +104,6 @@ void clear_link_wake(int event_fd)
 {
     uint64_t count = 0;
     (void)!read(event_fd, &count, sizeof count);
-}
-
-// Lock-control handler of TX_queue: data is the queue's mutex.
-uint8_t set_Mutex_Lock(bool enable, void* data)
-{
-    if (data == nullptr) {
-        return 1;
-    }
-    pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
-    if (enable) {
-        pthread_mutex_lock(mutex);
-    } else {
-        pthread_mutex_unlock(mutex);
-    }
-    return 0;
 }
 
 enum class I2C_Direction : uint8_t { READ, WRITE };
