@@ -1,22 +1,30 @@
-// The texts from outside that the configuration module parses, each through
-// its pure parser: an output line of "lsb_release -d", the lines of
-// /proc/net/route and the EEPROM window with the serial-number record. The
-// first byte chooses the text. Besides the sanitizers, checks:
+// The texts from outside that the daemon parses, each through its pure
+// parser: an output line of "lsb_release -d", the lines of /proc/net/route,
+// the EEPROM window with the serial-number record (configuration module) and
+// the sensor's temp2_input. The first byte chooses the text. Besides the
+// sanitizers, checks:
 //  - the OS description lies behind the line's first TAB and holds no line
 //    end;
 //  - a route line taken is not the header, has an all-zero field, and the
 //    interface name is its text before the first TAB or line end;
 //  - the serial number fits the caller's buffer with its NUL, nothing is
-//    written behind it, and it is the record's text or "N/A".
+//    written behind it, and it is the record's text or "N/A";
+//  - a reading is a finite number of degrees within the range of the
+//    driver's int of millidegrees, and a plain decimal number of millidegrees
+//    reads as that number / 1000.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "config_internal.h"
+#include "sensor_internal.h"
 #include "support/fuzz_fail.h"
 
 namespace {
@@ -99,20 +107,56 @@ void check_eeprom_window(FuzzedDataProvider& in)
     }
 }
 
+// Millidegrees of a text that is blanks, an optional '-' and one to nine
+// digits (then anything but a digit); false for any other text.
+bool plain_millidegrees(const char* text, long& value)
+{
+    while (*text == ' ' || *text == '\t') {
+        ++text;
+    }
+    const bool negative = *text == '-';
+    text += negative ? 1 : 0;
+    int digits = 0;
+    value = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*text)) && digits < 10; ++text, ++digits) {
+        value = value * 10 + (*text - '0');
+    }
+    value = negative ? -value : value;
+    return digits > 0 && digits < 10;
+}
+
+void check_temperature_text(const std::string& bytes)
+{
+    // As the attribute reader leaves it: at most size - 1 bytes, NUL-ended.
+    char text[temperature_text_size] = {};
+    std::memcpy(text, bytes.data(), std::min(bytes.size(), sizeof text - 1));
+    const float degrees = parse_temperature_text(text);
+    if (!std::isfinite(degrees) || std::fabs(degrees) > static_cast<float>(INT_MAX) / 1000.0f + 1.0f) {
+        fail("a reading beyond the range of the driver's millidegrees");
+    }
+    long millidegrees = 0;
+    if (plain_millidegrees(text, millidegrees) && degrees != static_cast<float>(millidegrees) / 1000.0f) {
+        fail("a plain number of millidegrees is not read as that number / 1000");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     FuzzedDataProvider in(bytes, size);
-    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
     case 0:
         check_os_description(in.ConsumeRemainingBytesAsString());
         break;
     case 1:
         check_route_lines(in.ConsumeRemainingBytesAsString());
         break;
-    default:
+    case 2:
         check_eeprom_window(in);
+        break;
+    default:
+        check_temperature_text(in.ConsumeRemainingBytesAsString());
         break;
     }
     return 0;

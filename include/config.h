@@ -77,7 +77,8 @@ int get_Config_Serial_Number(char* buffer, unsigned int buffer_length);
 // "Tovana Ruvo" (returns 11) and "V1.0.5" (returns 6), NUL included.
 int get_Config_Product_Name(char* buffer);
 int get_Config_Version(char* buffer);
-// Operating system description from "lsb_release -d"; buffer of 100 bytes.
+// Operating system description from "lsb_release -d"; buffer of
+// caller_buffer_size bytes.
 int get_Config_OS_Info(char* buffer);
 
 // Writes the report file of an Info_mail_data or PSU_mail_data record and
@@ -111,7 +112,7 @@ extern const char* const netplan_dhcp_default_config;
 // Writes the template matching the current network mode to the netplan file.
 void init_netplan_config();
 // Reads one setting (MODE: one byte, 0 DHCP, 1 static; others: text in a
-// 100-byte buffer). Always 0.
+// buffer of caller_buffer_size bytes). Always 0.
 uint8_t get_Network_Config_Data(NETWORK_CONFIG_TYPE type, char* str);
 // Writes one setting (MODE: str[0] 0 DHCP, non-zero static). Always 0.
 uint8_t set_Network_Config_Data(NETWORK_CONFIG_TYPE type, const char* str);

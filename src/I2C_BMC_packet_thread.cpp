@@ -14,12 +14,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/i2c-dev.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -33,8 +31,10 @@
 #include "I2C_BMC_frame.h"
 #include "board_io.h"
 #include "fd_holder.h"
+#include "i2c_smbus.h"
 #include "link_dispatch.h"
 #include "log_line.h"
+#include "mutex_lock_handler.h"
 #include "platform_paths.h"
 #include "queue.h"
 #include "sysfs_attribute.h"
@@ -106,21 +106,6 @@ void clear_link_wake(int event_fd)
     (void)!read(event_fd, &count, sizeof count);
 }
 
-// Lock-control handler of TX_queue: data is the queue's mutex.
-uint8_t set_Mutex_Lock(bool enable, void* data)
-{
-    if (data == nullptr) {
-        return 1;
-    }
-    pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
-    if (enable) {
-        pthread_mutex_lock(mutex);
-    } else {
-        pthread_mutex_unlock(mutex);
-    }
-    return 0;
-}
-
 enum class I2C_Direction : uint8_t { READ, WRITE };
 
 // One transaction with a slave: selects it (the select's own result is not
@@ -128,7 +113,7 @@ enum class I2C_Direction : uint8_t { READ, WRITE };
 // in one read or write. Returns what read or write returned.
 ssize_t set_I2C_Transaction(int i2c_fd, uint8_t address, I2C_Direction direction, uint8_t* buffer, size_t count)
 {
-    ioctl(i2c_fd, I2C_SLAVE, static_cast<unsigned long>(address));
+    (void)select_i2c_slave(i2c_fd, address);
     if (direction == I2C_Direction::READ) {
         return read(i2c_fd, buffer, count);
     }

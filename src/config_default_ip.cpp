@@ -4,6 +4,7 @@
 // status reporting then reads the change flag and, when it was raised, the
 // address. All three run on the main thread, so the state has no lock.
 #include <arpa/inet.h>
+#include <errno.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -16,12 +17,12 @@
 #include <string>
 
 #include "config_internal.h"
+#include "fd_holder.h"
 #include "platform_paths.h"
 #include "log_line.h"
 
 namespace {
 
-const char* const route_table_path = NK_PLATFORM_PATH("/proc/net/route");
 const char* const route_header_mark = "Destination";
 // Any all-zero address field (destination, gateway or mask) marks the line.
 const char* const route_zero_field = "00000000";
@@ -30,11 +31,9 @@ const char* const no_address = "0.0.0.0";
 std::string ip_address = no_address;
 bool ip_address_update_flag = false;
 
-// IPv4 address of an interface in dotted notation; "0.0.0.0" when the
-// interface does not exist, has no IPv4 address or the request fails.
-// The request's answer is read even when it failed: its address then stays
-// zero, which is the text wanted.
-std::string get_Interface_Address(const char* if_name)
+}  // namespace
+
+int find_interface_address(const char* if_name, std::string& address)
 {
     struct ifreq request;
     memset(&request, 0, sizeof request);
@@ -42,22 +41,24 @@ std::string get_Interface_Address(const char* if_name)
     strncpy(request.ifr_name, if_name, IFNAMSIZ - 1);
     request.ifr_addr.sa_family = AF_INET;
 
-    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (sock >= 0) {
-        (void)ioctl(sock, SIOCGIFADDR, &request);
-        close(sock);
+    // The request's answer is read even when it failed: its address then
+    // stays zero, which is the text wanted.
+    int error = 0;
+    const Fd_Holder sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (sock.get() < 0 || ioctl(sock.get(), SIOCGIFADDR, &request) < 0) {
+        error = errno;
     }
 
     struct sockaddr_in addr;
     memcpy(&addr, &request.ifr_addr, sizeof addr);
     char text[INET_ADDRSTRLEN] = {};
     if (inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text) == nullptr) {
-        return no_address;
+        address = no_address;
+        return errno;
     }
-    return text;
+    address = text;
+    return error;
 }
-
-}  // namespace
 
 bool parse_route_interface(const char* line, std::string& if_name)
 {
@@ -68,25 +69,39 @@ bool parse_route_interface(const char* line, std::string& if_name)
     return true;
 }
 
-bool update_default_ip_address(const char* route_table)
+Route_Lookup find_default_route(const char* route_table, std::string& if_name)
 {
     FILE* table = fopen(route_table, "re");
     if (table == nullptr) {
-        return false;
+        return Route_Lookup::UNREADABLE;
     }
-
-    std::string candidate = no_address;
+    Route_Lookup result = Route_Lookup::NO_ROUTE;
     char* line = nullptr;
     size_t line_capacity = 0;
-    std::string if_name;
     while (getline(&line, &line_capacity, table) != -1) {
         if (parse_route_interface(line, if_name)) {
-            candidate = get_Interface_Address(if_name.c_str());
+            result = Route_Lookup::FOUND;
             break;
         }
     }
     free(line);
     fclose(table);
+    return result;
+}
+
+bool update_default_ip_address(const char* route_table)
+{
+    std::string if_name;
+    std::string candidate = no_address;
+    switch (find_default_route(route_table, if_name)) {
+    case Route_Lookup::UNREADABLE:
+        return false;
+    case Route_Lookup::FOUND:
+        (void)find_interface_address(if_name.c_str(), candidate);
+        break;
+    case Route_Lookup::NO_ROUTE:
+        break;
+    }
 
     if (candidate == ip_address) {
         return false;

@@ -5,6 +5,7 @@
 // Every text getter writes into the caller's buffer, cuts a text that does
 // not fit, always terminates it and returns its length. All callers run on
 // the main thread.
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -25,12 +26,6 @@ namespace {
 // Serial number in the EEPROM window of physical memory
 // ---------------------------------------------------------------------------
 
-const char* const eeprom_dir = NK_PLATFORM_PATH("/dev/mem");
-const uint64_t eeprom_mapping_address = 0x10000000;
-const uint32_t eeprom_narel_serial_number_address = 80;
-const uint32_t eeprom_narel_serial_number_code = 85;  // 'U'
-static_assert(eeprom_narel_serial_number_address < eeprom_window_length, "record lies inside the window");
-
 const char* const not_available = "N/A";
 
 // Copies text and its NUL into buffer, cut to buffer_length - 1 characters
@@ -47,49 +42,18 @@ unsigned int set_Text_Copy(char* buffer, unsigned int buffer_length, const char*
     return static_cast<unsigned int>(length);
 }
 
-// Read-only private mapping of the EEPROM window; unmapped and closed when
-// the holder goes.
-class Eeprom_Window {
-public:
-    Eeprom_Window() : fd_(open(eeprom_dir, O_RDONLY | O_CLOEXEC))
-    {
-        if (fd_.get() < 0) {
-            log_line("[ERROR] %s: fopen() Error\n", "get_EEPROM_Config");
-            return;
-        }
-        void* map = mmap(nullptr, eeprom_window_length, PROT_READ, MAP_PRIVATE, fd_.get(),
-                         static_cast<off_t>(eeprom_mapping_address));
-        if (map == MAP_FAILED) {
-            log_line("[ERROR] %s: mmap() Error\n", "get_EEPROM_Config");
-            return;
-        }
-        bytes_ = static_cast<const uint8_t*>(map);
-    }
-    ~Eeprom_Window()
-    {
-        if (bytes_ != nullptr) {
-            munmap(const_cast<uint8_t*>(bytes_), eeprom_window_length);
-        }
-    }
-    Eeprom_Window(const Eeprom_Window&) = delete;
-    Eeprom_Window& operator=(const Eeprom_Window&) = delete;
-
-    // The window's 512 bytes, or nullptr when it could not be mapped.
-    const uint8_t* bytes() const { return bytes_; }
-
-private:
-    Fd_Holder fd_;
-    const uint8_t* bytes_ = nullptr;
-};
-
 // Text of the record at window offset `address` whose first byte is
 // `config_code`, or "N/A", from the mapped window.
 unsigned int get_EEPROM_Config(uint32_t address, uint8_t config_code, uint8_t* buffer, unsigned int buffer_length)
 {
-    if (access(eeprom_dir, R_OK) != 0) {
+    if (access(eeprom_path, R_OK) != 0) {
         return copy_eeprom_record(nullptr, address, config_code, reinterpret_cast<char*>(buffer), buffer_length);
     }
     Eeprom_Window window;
+    if (window.bytes() == nullptr) {
+        log_line(window.open_failed() ? "[ERROR] %s: fopen() Error\n" : "[ERROR] %s: mmap() Error\n",
+                 "get_EEPROM_Config");
+    }
     return copy_eeprom_record(window.bytes(), address, config_code, reinterpret_cast<char*>(buffer), buffer_length);
 }
 
@@ -102,6 +66,28 @@ const char* const version_text = "V1.0.5";
 const char* const os_info_command = "lsb_release -d";
 
 }  // namespace
+
+Eeprom_Window::Eeprom_Window() : fd_(open(eeprom_path, O_RDONLY | O_CLOEXEC))
+{
+    if (fd_.get() < 0) {
+        open_failed_ = true;
+        error_ = errno;
+        return;
+    }
+    void* map = mmap(nullptr, eeprom_window_length, PROT_READ, MAP_PRIVATE, fd_.get(), eeprom_window_address);
+    if (map == MAP_FAILED) {
+        error_ = errno;
+        return;
+    }
+    bytes_ = static_cast<const uint8_t*>(map);
+}
+
+Eeprom_Window::~Eeprom_Window()
+{
+    if (bytes_ != nullptr) {
+        munmap(const_cast<uint8_t*>(bytes_), eeprom_window_length);
+    }
+}
 
 unsigned int copy_eeprom_record(const uint8_t* window, uint32_t address, uint8_t code, char* buffer,
                                 unsigned int buffer_length)
@@ -135,8 +121,7 @@ const char* parse_os_description(char* line)
 
 int get_Config_Serial_Number(char* buffer, unsigned int buffer_length)
 {
-    return static_cast<int>(get_EEPROM_Config(eeprom_narel_serial_number_address,
-                                              static_cast<uint8_t>(eeprom_narel_serial_number_code),
+    return static_cast<int>(get_EEPROM_Config(serial_record_address, serial_record_code,
                                               reinterpret_cast<uint8_t*>(buffer), buffer_length));
 }
 

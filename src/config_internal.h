@@ -41,7 +41,8 @@ constexpr std::size_t config_file_cap = 64 * 1024;
 // FIFO, socket, folder, larger file, link that cannot be followed) is
 // refused with one "[ERROR] <caller>: <path> <reason>; <outcome>" line, and
 // nothing is written. Opening never blocks (O_NONBLOCK, type checked before
-// reading).
+// reading). A holder made with caller nullptr logs nothing: --check words
+// the refusal (refusal()) in its own line.
 class Config_File {
 public:
     Config_File(const char* path, const char* caller, const char* outcome = "left untouched");
@@ -62,6 +63,10 @@ public:
     // regular file, or on any failure of the write.
     bool replace(std::string_view content, mode_t new_file_mode);
 
+    // Why the last read() or replace() refused the file; empty when neither
+    // did.
+    const std::string& refusal() const { return refusal_; }
+
 private:
     bool refuse(const std::string& reason);
 
@@ -72,6 +77,7 @@ private:
     std::optional<Fd_Holder> folder_;
     std::string name_;
     std::string content_;
+    std::string refusal_;
     bool missing_ = false;
 };
 
@@ -139,19 +145,60 @@ bool run_network_command(const char* caller, Command command) noexcept
 // Texts from outside, parsed apart from their I/O
 // ---------------------------------------------------------------------------
 
+// The kernel's routing table.
+constexpr char route_table_path[] = NK_PLATFORM_PATH("/proc/net/route");
+
 // Default-address tracking on the routing table at `route_table`.
 bool update_default_ip_address(const char* route_table);
 // True when a routing table line is a route with an all-zero field; then
 // `if_name` receives the interface name (the text before the first TAB).
 bool parse_route_interface(const char* line, std::string& if_name);
 
+enum class Route_Lookup : uint8_t { FOUND, NO_ROUTE, UNREADABLE };
+// The interface of the default route: the first line of the routing table
+// at `route_table` that parse_route_interface takes. UNREADABLE: the table
+// could not be opened (errno set).
+Route_Lookup find_default_route(const char* route_table, std::string& if_name);
+// The IPv4 address of the interface, dotted. 0, or the errno of the failed
+// request; the address is then "0.0.0.0".
+int find_interface_address(const char* if_name, std::string& address);
+
 // The description in an output line of "lsb_release -d" (a label, a TAB
 // and the description): the text behind the first TAB, without line end.
 // The line is cut in place. nullptr when the line holds no TAB.
 const char* parse_os_description(char* line);
 
-// Length of the EEPROM window that holds the serial-number record.
+// The EEPROM window of physical memory that holds the serial-number record.
+constexpr char eeprom_path[] = NK_PLATFORM_PATH("/dev/mem");
+constexpr off_t eeprom_window_address = 0x10000000;
 constexpr std::size_t eeprom_window_length = 512;
+constexpr uint32_t serial_record_address = 80;
+constexpr uint8_t serial_record_code = 85;  // 'U'
+static_assert(serial_record_address < eeprom_window_length, "record lies inside the window");
+
+// Read-only private mapping of the EEPROM window; unmapped and closed when
+// the holder goes. Nothing is logged here.
+class Eeprom_Window {
+public:
+    Eeprom_Window();
+    ~Eeprom_Window();
+    Eeprom_Window(const Eeprom_Window&) = delete;
+    Eeprom_Window& operator=(const Eeprom_Window&) = delete;
+
+    // The window's eeprom_window_length bytes, or nullptr when it could not
+    // be mapped: then open_failed() tells whether opening eeprom_path or the
+    // mapping failed, and error() holds the errno of the failed call.
+    const uint8_t* bytes() const { return bytes_; }
+    bool open_failed() const { return open_failed_; }
+    int error() const { return error_; }
+
+private:
+    Fd_Holder fd_;
+    const uint8_t* bytes_ = nullptr;
+    bool open_failed_ = false;
+    int error_ = 0;
+};
+
 // Copies the text of the record at window offset `address` whose first byte
 // is `code` (ending at its NUL or at the window's end) into buffer, cut to
 // buffer_length - 1 characters and terminated; "N/A" when `window` is

@@ -15,12 +15,14 @@
 #include <string>
 #include <string_view>
 
+#include "buffer_sizes.h"
 #include "config.h"
 
 namespace netplan_text {
 
-// Size of the buffer a composed value must fit (NUL included).
-constexpr std::size_t compose_size = 128;
+// Size of the buffer a composed value must fit (NUL included): the command
+// buffer it was once composed in.
+constexpr std::size_t compose_size = command_buffer_size;
 // Longest dotted IPv4 text ("255.255.255.255").
 constexpr std::size_t address_text_max = 15;
 // Longest host name, and longest label in it.

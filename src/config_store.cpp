@@ -134,7 +134,10 @@ Config_File::Config_File(const char* path, const char* caller, const char* outco
 
 bool Config_File::refuse(const std::string& reason)
 {
-    log_line("[ERROR] %s: %s %s; %s\n", caller_, path_.c_str(), reason.c_str(), outcome_);
+    refusal_ = reason;
+    if (caller_ != nullptr) {
+        log_line("[ERROR] %s: %s %s; %s\n", caller_, path_.c_str(), reason.c_str(), outcome_);
+    }
     return false;
 }
 
@@ -142,6 +145,7 @@ bool Config_File::read()
 {
     missing_ = false;
     content_.clear();
+    refusal_.clear();
     if (!folder_) {
         return refuse(open_error_);
     }
@@ -191,6 +195,7 @@ bool Config_File::read()
 
 bool Config_File::replace(std::string_view content, mode_t new_file_mode)
 {
+    refusal_.clear();
     if (content.size() > config_file_cap) {
         return refuse("would grow past " + std::to_string(config_file_cap) + " bytes with this edit");
     }

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "buffer_sizes.h"
 #include "config.h"
 #include "preflight_check.h"
 
@@ -20,9 +21,6 @@ const char* const usage_text =
     "             (0 all passed, 1 something failed); writes nothing\n"
     "  --version  print the version and build stamp and exit\n"
     "  --help     print this text and exit\n";
-
-// Capacity of the version text.
-constexpr unsigned int version_length = 100;
 
 }  // namespace
 
@@ -53,7 +51,7 @@ int run_daemon_option(Daemon_Action action, int argc, char** argv)
     case Daemon_Action::CHECK:
         return run_preflight_check(stdout);
     case Daemon_Action::VERSION: {
-        char version[version_length] = {};
+        char version[caller_buffer_size] = {};
         get_Config_Version(version);
         printf("nodekeeper %s (built %s %s)\n", version, build_date, build_time);
         return 0;

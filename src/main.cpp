@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "I2C_BMC_packet_thread.h"
+#include "buffer_sizes.h"
 #include "config.h"
 #include "daemon_options.h"
 #include "journal_stream.h"
@@ -28,9 +29,6 @@
 #include "status_report.h"
 
 namespace {
-
-// Capacity of the version text.
-const unsigned int version_length = 100;
 
 const char* const ready_message = "READY=1\nSTATUS=reporting to the BMC on " NK_PLATFORM_PATH("/dev/i2c-0");
 
@@ -58,7 +56,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    char version[version_length];
+    char version[caller_buffer_size];
     memset(version, 0, sizeof version);
     get_Config_Version(version);
     log_line("[INFO] %s: Tovana Ruvo Narel Main Daemon %s - %s %s\n", "main", version, build_date, build_time);

@@ -1,18 +1,15 @@
 // Module sensor: finds the onboard ADM1032-type thermometer, binds its hwmon
 // driver when needed and samples its remote channel through sysfs.
 //
-// The bus is touched in one place only, get_I2C_Slave_Check(), and only
-// during start-up, before the BMC link thread owns the adapter. Start-up
-// binds the driver and finds its hwmon directory with shell commands;
-// readings are one read of the driver's temp2_input through the sysfs
-// attribute reader (no process per reading), and the kernel serialises the
-// driver's transfers with the link's.
+// The bus is touched in one place only, get_I2C_Slave_Check() (through the
+// daemon's i2c-dev helper), and only during start-up, before the BMC link
+// thread owns the adapter. Start-up binds the driver and finds its hwmon
+// directory with shell commands; readings are one read of the driver's
+// temp2_input through the sysfs attribute reader (no process per reading),
+// and the kernel serialises the driver's transfers with the link's.
 #include "sensor.h"
 
 #include <fcntl.h>
-#include <linux/i2c-dev.h>
-#include <linux/i2c.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,14 +18,15 @@
 #include <cstring>
 #include <thread>
 
+#include "buffer_sizes.h"
 #include "fd_holder.h"
+#include "i2c_smbus.h"
 #include "log_line.h"
 #include "platform_paths.h"
+#include "sensor_internal.h"
 #include "sysfs_attribute.h"
 
 namespace {
-
-const uint8_t temp_sensor_i2c_adapter_number = 0;
 
 // Name of the sensor's hwmon directory (such as "hwmon1"), without line end.
 char hwmon_temp[32];
@@ -49,10 +47,7 @@ const char* const temperature_path_format = NK_PLATFORM_PATH("/sys/class/hwmon/%
 
 // Buffers holding a platform path or a command built from one.
 constexpr size_t device_path_length = platform::platform_buffer(50);
-constexpr size_t command_length = platform::platform_buffer(128);
-// The reading: a short decimal number. As many bytes as the line of `cat`
-// output the module once read (fgets with 16 bytes: 15 characters).
-constexpr size_t reading_size = 16;
+constexpr size_t command_length = platform::platform_buffer(command_buffer_size);
 
 // Time the kernel needs to create the hwmon directory of a new device.
 constexpr std::chrono::seconds driver_bind_wait{5};
@@ -87,35 +82,34 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address)
         log_line("[ERROR] %s: i2c file open error!\n", __func__);
         return false;
     }
-    (void)ioctl(fd.get(), I2C_SLAVE, static_cast<unsigned long>(slave_address));
+    // A failed select shows in the transaction.
+    (void)select_i2c_slave(fd.get(), slave_address);
     union i2c_smbus_data data;
     memset(&data, 0, sizeof data);
-    struct i2c_smbus_ioctl_data args = {};
-    args.read_write = I2C_SMBUS_READ;
-    args.command = 0;
-    args.size = I2C_SMBUS_BYTE_DATA;
-    args.data = &data;
-    return ioctl(fd.get(), I2C_SMBUS, &args) != -1;
+    return run_smbus_transaction(fd.get(), I2C_SMBUS_READ, 0, I2C_SMBUS_BYTE_DATA, &data) == 0;
 }
 
 // True when the hwmon driver is bound to the device at `address`.
 bool get_Driver_Bound(uint8_t address)
 {
     char path[command_length] = {};
-    snprintf(path, sizeof path, hwmon_dir_format, temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number,
-             address);
+    get_hwmon_parent_path(address, path, sizeof path);
     return access(path, R_OK) == 0;
 }
 
-// Degrees Celsius from the millidegree text of temp2_input; 0.0 for a text
-// without a number.
-float get_Temperature_From_Text(const char* text)
+}  // namespace
+
+int get_hwmon_parent_path(uint8_t address, char* buffer, size_t size)
+{
+    return snprintf(buffer, size, hwmon_dir_format, temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number,
+                    address);
+}
+
+float parse_temperature_text(const char* text)
 {
     const int millidegrees = static_cast<int>(strtol(text, nullptr, 10));
     return static_cast<float>(millidegrees) / 1000.0f;
 }
-
-}  // namespace
 
 I2C_TEMP get_Onboard_Temperature_Sensor_Detect()
 {
@@ -171,10 +165,10 @@ void update_Temperature()
     snprintf(path, sizeof path, temperature_path_format, hwmon_temp);
     // A missing, unreadable or empty file leaves the text empty: 0.0, as the
     // `cat` of the file printed nothing then.
-    char text[reading_size];
+    char text[temperature_text_size];
     int error = 0;
     (void)read_sysfs_attribute(path, text, sizeof text, &error);
-    const float reading = get_Temperature_From_Text(text);
+    const float reading = parse_temperature_text(text);
     if (reading != narel_temperature) {
         narel_temperature = reading;
         narel_temperature_update_flag = true;

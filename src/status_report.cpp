@@ -3,14 +3,12 @@
 #include <string.h>
 
 #include "I2C_BMC_packet_thread.h"
+#include "buffer_sizes.h"
 #include "config.h"
 #include "log_line.h"
 #include "sensor.h"
 
 namespace {
-
-// Capacity of the text buffer of one report.
-const unsigned int buffer_length = 100;
 
 Report_Schedule report_schedule;
 
@@ -20,8 +18,8 @@ void send_description_text(BMC::Packet& request, BMC::Packet& response, uint8_t 
 {
     // The getters stop within the buffer; hold the text to it all the same.
     uint8_t length = static_cast<uint8_t>(text_length);
-    if (length >= buffer_length) {
-        length = buffer_length - 1;
+    if (length >= caller_buffer_size) {
+        length = static_cast<uint8_t>(caller_buffer_size - 1);
     }
     buffer[length] = 0;
     BMC::init_Packet(&request, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::DESCRIPTION,
@@ -33,9 +31,9 @@ void send_description_batch(BMC::Packet& request, BMC::Packet& response, char* b
 {
     send_description_text(request, response, BMC::SUBADDRESS_DESCRIPTION_OS, buffer, get_Config_OS_Info(buffer));
     send_description_text(request, response, BMC::SUBADDRESS_DESCRIPTION_IP_ADDRESS, buffer,
-                          get_Config_Default_IP_Address(buffer, buffer_length));
+                          get_Config_Default_IP_Address(buffer, caller_buffer_size));
     send_description_text(request, response, BMC::SUBADDRESS_DESCRIPTION_SERIAL_NUMBER, buffer,
-                          get_Config_Serial_Number(buffer, buffer_length));
+                          get_Config_Serial_Number(buffer, caller_buffer_size));
 }
 
 }  // namespace
@@ -73,7 +71,7 @@ void update_Broadcast_Packet(bool product_info_send)
 {
     BMC::Packet request;
     BMC::Packet response;
-    char buffer[buffer_length];
+    char buffer[caller_buffer_size];
     memset(buffer, 0, sizeof buffer);
 
     switch (choose_due_report(report_schedule, product_info_send, get_Config_Default_IP_Address_Update_Flag,

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 
 #include "BMC_data_protocol_read_write.h"
 #include "UDS_BMC_packet_thread.h"
+#include "fd_holder.h"
 #include "packet_text.h"
 #include "program_signals.h"
 
@@ -82,10 +84,13 @@ bool get_Options(int argc, char** argv, packet_text::Request_Fields* fields, dou
   return optind + 1 == argc;
 }
 
-int get_Connection(const char* path) {
-  if (strlen(path) > uds_socket_path_max_length) return -1;
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+// Connects the stream socket fd to the server at path; false (errno set)
+// when it cannot.
+bool set_Connection(int fd, const char* path) {
+  if (strlen(path) > uds_socket_path_max_length) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
   sockaddr_un address;
   memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;
@@ -93,11 +98,7 @@ int get_Connection(const char* path) {
   // A packet that starts arriving is complete within a second, or dropped.
   timeval timeout{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
 double get_Now() {
@@ -155,8 +156,9 @@ int main(int argc, char** argv) {
   set_Program_Signals();
 
   const char* path = argv[argc - 1];
-  int fd = get_Connection(path);
-  if (fd < 0) {
+  const Fd_Holder connection(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int fd = connection.get();
+  if (fd < 0 || !set_Connection(fd, path)) {
     fprintf(stderr, "ruvo-packet-client: cannot connect to %s: %s\n", path, strerror(errno));
     return 1;
   }
@@ -168,6 +170,5 @@ int main(int argc, char** argv) {
     printf("sent: %s\n", packet_text::get_Packet_Line(request).c_str());
     result = set_Receive_Loop(fd, seconds);
   }
-  close(fd);
   return result;
 }

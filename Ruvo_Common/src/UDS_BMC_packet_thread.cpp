@@ -22,6 +22,7 @@
 #include "fd_holder.h"
 #include "list.h"
 #include "log_line.h"
+#include "mutex_lock_handler.h"
 #include "packet_read_within.h"
 #include "queue.h"
 
@@ -66,20 +67,6 @@ pthread_mutex_t broadcast_queue_mutex = PTHREAD_MUTEX_INITIALIZER;
 // Serialises every Enqueue against the set-up of broadcast_queue (its
 // storage and binding change there).
 pthread_mutex_t broadcast_queue_setup_mutex = PTHREAD_MUTEX_INITIALIZER;
-
-// Lock-control handler binding a container to a pthread mutex; data is a
-// pthread_mutex_t*. 1 when data is null; the mutex calls' results are not
-// looked at.
-static uint8_t set_Mutex_Lock(bool enable, void* data) {
-  if (data == nullptr) return 1;
-  pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
-  if (enable) {
-    pthread_mutex_lock(mutex);
-  } else {
-    pthread_mutex_unlock(mutex);
-  }
-  return 0;
-}
 
 // State of one run of the server thread.
 struct Server_State {

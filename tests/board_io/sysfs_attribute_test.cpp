@@ -1,6 +1,6 @@
 // The sysfs attribute reader on plain files in a fresh folder: the text up to
 // its line feed, empty and missing files, the size limit, and re-reading an
-// open descriptor from offset 0.
+// open descriptor from offset 0; and the sensor's parse of the text it reads.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <string>
 
+#include "sensor_internal.h"
 #include "sysfs_attribute.h"
 #include "test_env.h"
 
@@ -57,6 +58,17 @@ TEST(SysfsAttribute, OpenDescriptorIsReadFromTheStartEachTime)
     close(fd);
     EXPECT_EQ(read_sysfs_attribute_at(fd, text, sizeof text), -1);
     EXPECT_STREQ(text, "");
+}
+
+TEST(HwmonReading, MillidegreeTextGivesDegrees)
+{
+    EXPECT_EQ(parse_temperature_text("45500"), 45.5f);
+    EXPECT_EQ(parse_temperature_text(" -1250"), -1.25f);
+    EXPECT_EQ(parse_temperature_text("51250 trailing"), 51.25f);
+    // What an absent or unreadable file leaves (an empty text), and text
+    // that is no number, read as 0.0: no reading is invented.
+    EXPECT_EQ(parse_temperature_text(""), 0.0f);
+    EXPECT_EQ(parse_temperature_text("N/A"), 0.0f);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // the node, and that the check changes nothing on the board.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -186,6 +188,27 @@ TEST_F(Check, NetplanFileThatNetplanRejectsFailsAndALinkIsNamed)
     EXPECT_EQ(line_of(lines, "netplan generate"),
               "FAIL netplan generate: exit status 1; hint: netplan does not accept the file; netplan would not apply "
               "it either\n");
+}
+
+TEST_F(Check, NetplanFileTheStoreRefusesFailsInTheStoresWords)
+{
+    const std::string hint =
+        "; hint: the daemon refuses it as well: it reads and replaces only a regular file of at most 65536 bytes\n";
+    // A FIFO is named, not opened: a blocking open would hang the check.
+    ASSERT_EQ(mkfifo(netplan_path.c_str(), 0600), 0);
+    int result = -1;
+    auto lines = run_check(result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(line_of(lines, "/etc/netplan/99-netcfg.yaml"),
+              "FAIL /etc/netplan/99-netcfg.yaml: is a FIFO, not a regular file" + hint);
+    EXPECT_EQ(line_of(lines, "netplan generate"), "");
+
+    std::filesystem::remove(netplan_path);
+    nk_test::write_file(netplan_path, "");
+    ASSERT_EQ(truncate(netplan_path.c_str(), 64 * 1024 + 1), 0);
+    lines = run_check(result);
+    EXPECT_EQ(line_of(lines, "/etc/netplan/99-netcfg.yaml"),
+              "FAIL /etc/netplan/99-netcfg.yaml: is larger than 65536 bytes" + hint);
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-// The mutex handler as the modules that bind containers define it.
+// The mutex handler as the modules that bind containers define it
+// (Ruvo_Common/src/mutex_lock_handler.h, which this test binary cannot reach).
 static uint8_t set_Mutex_Lock(bool enable, void* data) {
   if (data == nullptr) return 1;
   pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
