@@ -1,22 +1,10 @@
 // Lock-control handlers shared by the container tests.
 #pragma once
 
-#include <pthread.h>
-
 #include <cstdint>
 
-// The mutex handler as the modules that bind containers define it
-// (Ruvo_Common/src/mutex_lock_handler.h, which this test binary cannot reach).
-static uint8_t set_Mutex_Lock(bool enable, void* data) {
-  if (data == nullptr) return 1;
-  pthread_mutex_t* mutex = static_cast<pthread_mutex_t*>(data);
-  if (enable) {
-    pthread_mutex_lock(mutex);
-  } else {
-    pthread_mutex_unlock(mutex);
-  }
-  return 0;
-}
+// set_Mutex_Lock, the handler the modules bind their containers with.
+#include "mutex_lock_handler.h"
 
 // A handler whose results the test chooses; it counts its calls.
 struct Scripted_Lock {
