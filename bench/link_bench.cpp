@@ -133,11 +133,11 @@ int main(int argc, char** argv)
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
-    const uint64_t loops_before = get_I2C_BMC_Packet_Thread_Loop_Count();
+    const uint64_t loops_before = get_link_loop_count();
     const auto idle_start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(options.idle_seconds));
     const double idle_seconds = std::chrono::duration<double>(Clock::now() - idle_start).count();
-    const uint64_t loops = get_I2C_BMC_Packet_Thread_Loop_Count() - loops_before;
+    const uint64_t loops = get_link_loop_count() - loops_before;
     std::printf("link_bench | idle link: %.2f loop iterations per second (%llu in %.1f s)\n", loops / idle_seconds,
                 static_cast<unsigned long long>(loops), idle_seconds);
 

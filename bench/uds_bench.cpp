@@ -19,7 +19,7 @@
 
 namespace {
 
-bool set_All_Write(int fd, const uint8_t* bytes, size_t length) {
+bool set_all_write(int fd, const uint8_t* bytes, size_t length) {
   for (size_t sent = 0; sent < length;) {
     ssize_t n = write(fd, bytes + sent, length - sent);
     if (n <= 0) return false;
@@ -28,7 +28,7 @@ bool set_All_Write(int fd, const uint8_t* bytes, size_t length) {
   return true;
 }
 
-bool get_All_Read(int fd, uint8_t* bytes, size_t length) {
+bool get_all_read(int fd, uint8_t* bytes, size_t length) {
   for (size_t received = 0; received < length;) {
     ssize_t n = read(fd, bytes + received, length - received);
     if (n <= 0) return false;
@@ -39,7 +39,7 @@ bool get_All_Read(int fd, uint8_t* bytes, size_t length) {
 
 // Byte image of a WRITE request of the given total length that asks for a
 // response; the data bytes count up.
-std::vector<uint8_t> get_Request_Bytes(size_t length) {
+std::vector<uint8_t> get_request_bytes(size_t length) {
   std::vector<uint8_t> bytes(length);
   bytes[0] = static_cast<uint8_t>(length);
   bytes[1] = 3;  // node 3
@@ -49,29 +49,29 @@ std::vector<uint8_t> get_Request_Bytes(size_t length) {
 }
 
 // Answers with a copy of the request: the response has the request's length.
-int echo_Handler(const BMC::Packet& request, BMC::Packet* response) {
+int echo_handler(const BMC::Packet& request, BMC::Packet* response) {
   BMC::init_Packet(response, request);
   return 0;
 }
 
 // The server, started on first use in a private folder and stopped at exit.
-class Server_Instance {
+class ServerInstance {
  public:
-  Server_Instance() {
+  ServerInstance() {
     char folder[] = "/tmp/uds-bench-XXXXXX";
     if (mkdtemp(folder) == nullptr) return;
     folder_ = folder;
     path_ = folder_ + "/uds.sock";
-    running_ = init_UDS_BMC_Packet_Thread(echo_Handler, nullptr, path_.c_str()) == 0;
+    running_ = init_UDS_BMC_Packet_Thread(echo_handler, nullptr, path_.c_str()) == 0;
   }
-  ~Server_Instance() {
+  ~ServerInstance() {
     set_UDS_BMC_Packet_Thread_Stop();
     unlink(path_.c_str());
     rmdir(folder_.c_str());
   }
   bool running() const { return running_; }
 
-  int get_Connection() const {
+  int get_connection() const {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address;
     memset(&address, 0, sizeof address);
@@ -91,17 +91,17 @@ class Server_Instance {
 };
 
 void BM_Server_Round_Trip(benchmark::State& state) {
-  static Server_Instance server;
+  static ServerInstance server;
   size_t length = static_cast<size_t>(state.range(0));
-  int fd = server.running() ? server.get_Connection() : -1;
+  int fd = server.running() ? server.get_connection() : -1;
   if (fd < 0) {
     state.SkipWithError("server not reachable");
     return;
   }
-  std::vector<uint8_t> request = get_Request_Bytes(length);
+  std::vector<uint8_t> request = get_request_bytes(length);
   std::vector<uint8_t> response(length);
   for (auto _ : state) {
-    if (!set_All_Write(fd, request.data(), length) || !get_All_Read(fd, response.data(), length)) {
+    if (!set_all_write(fd, request.data(), length) || !get_all_read(fd, response.data(), length)) {
       state.SkipWithError("round trip failed");
       break;
     }
@@ -119,14 +119,14 @@ void BM_Socketpair_Round_Trip(benchmark::State& state) {
   }
   std::thread echo([fd = fds[1], length] {
     std::vector<uint8_t> buffer(length);
-    while (get_All_Read(fd, buffer.data(), length) && set_All_Write(fd, buffer.data(), length)) {
+    while (get_all_read(fd, buffer.data(), length) && set_all_write(fd, buffer.data(), length)) {
     }
   });
-  std::vector<uint8_t> request = get_Request_Bytes(length);
+  std::vector<uint8_t> request = get_request_bytes(length);
   std::vector<uint8_t> response(length);
   for (auto _ : state) {
-    if (!set_All_Write(fds[0], request.data(), length) ||
-        !get_All_Read(fds[0], response.data(), length)) {
+    if (!set_all_write(fds[0], request.data(), length) ||
+        !get_all_read(fds[0], response.data(), length)) {
       state.SkipWithError("round trip failed");
       break;
     }
@@ -143,7 +143,7 @@ BENCHMARK(BM_Socketpair_Round_Trip)->Arg(5)->Arg(255)->UseRealTime();
 
 // Console output as usual, keeping the real time per round trip of each
 // benchmark (the median when repeated).
-class Ratio_Reporter : public benchmark::ConsoleReporter {
+class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     // With repetitions the median (reported after the single runs) wins.
@@ -156,7 +156,7 @@ class Ratio_Reporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
   }
 
-  void print_Ratios() const {
+  void print_ratios() const {
     for (const char* size : {"5", "255"}) {
       auto server = times_.find(std::string("BM_Server_Round_Trip/") + size + "/real_time");
       auto floor = times_.find(std::string("BM_Socketpair_Round_Trip/") + size + "/real_time");
@@ -176,9 +176,9 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Ratio_Reporter reporter;
+  RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.print_Ratios();
+  reporter.print_ratios();
   benchmark::Shutdown();
   return 0;
 }

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         size -= taken;
 
         BMC::Packet packet;
-        get_I2C_Frame_Packet(frame, &packet);
+        get_i2c_frame_packet(frame, &packet);
         check_packet(frame, packet);
         I2C_BMC_Packet_Hander(&packet);
         nk_fuzz::check_network_effects();

@@ -34,14 +34,14 @@ constexpr int max_commands_per_input = 8;
 
 enum class Command { ip, gateway, mask, dns1, dns2, mode_setting, apply, mode_command };
 
-struct File_State {
+struct FileState {
     bool exists = false;
     std::string text;
 };
 
-File_State read_netplan()
+FileState read_netplan()
 {
-    File_State state;
+    FileState state;
     std::ifstream in(netplan_config_path, std::ios::binary);
     if (!in) {
         return state;
@@ -212,7 +212,7 @@ bool value_accepted(Command command, const std::string& value)
     return is_dotted_quad(value);
 }
 
-void check_command(Command command, const File_State& before, const File_State& after, const std::string& value,
+void check_command(Command command, const FileState& before, const FileState& after, const std::string& value,
                    uint8_t mode_byte)
 {
     for (const std::string& cmd : nk_fuzz::take_commands()) {
@@ -299,7 +299,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     nk_fuzz::take_commands();
     for (int i = 0; i < commands; ++i) {
         const auto command = static_cast<Command>(in.ConsumeIntegralInRange<int>(0, 7));
-        const File_State before = read_netplan();
+        const FileState before = read_netplan();
         std::string value;
         uint8_t mode_byte = 0;
         bool (*const setters[])(char*) = {set_Config_IP_Address, set_Config_Gateway, set_Config_Subnetmask,

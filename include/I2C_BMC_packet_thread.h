@@ -51,7 +51,7 @@ bool get_I2C_BMC_Packet_Thread_Start_Flag();
 // Iterations the worker's loop has run since the process started (it never
 // goes back). A service watchdog reads it to tell a link that makes progress
 // from a hung one. Safe from any thread.
-uint64_t get_I2C_BMC_Packet_Thread_Loop_Count();
+uint64_t get_link_loop_count();
 
 // Queues a copy of request for the BMC. When request asks for a response,
 // waits for one until the current whole second plus 3 and deep-copies it

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-void get_I2C_Frame_Packet(const uint8_t (&frame)[i2c_frame_size], BMC::Packet* packet)
+void get_i2c_frame_packet(const uint8_t (&frame)[i2c_frame_size], BMC::Packet* packet)
 {
     // Shapes the record: length set, other header fields 0, and an array of
     // L - 5 bytes when L is above 5.
@@ -20,7 +20,7 @@ void get_I2C_Frame_Packet(const uint8_t (&frame)[i2c_frame_size], BMC::Packet* p
     }
 }
 
-std::size_t get_I2C_Packet_Frame(const BMC::Packet& packet, uint8_t (&buffer)[i2c_packet_buffer_size])
+std::size_t get_i2c_packet_frame(const BMC::Packet& packet, uint8_t (&buffer)[i2c_packet_buffer_size])
 {
     memset(buffer, 0, sizeof buffer);
     const uint8_t header[BMC::packet_header_length] = {packet.packet_length, packet.packet_control1,
@@ -35,7 +35,7 @@ std::size_t get_I2C_Packet_Frame(const BMC::Packet& packet, uint8_t (&buffer)[i2
     return packet.packet_length;
 }
 
-bool get_I2C_Packet_Text(const BMC::Packet& packet, char (&text)[i2c_packet_text_size])
+bool get_i2c_packet_text(const BMC::Packet& packet, char (&text)[i2c_packet_text_size])
 {
     text[0] = '\0';
     const std::size_t data_length = BMC::get_Packet_Data_Length(packet);

@@ -24,13 +24,13 @@ constexpr std::size_t i2c_packet_text_size = BMC::max_packet_data_length + 1;
 // is above 5 the header is bytes 0..4 and the data bytes 5..L-1 (kept as
 // they stand, whatever the data type); otherwise the first L bytes fill the
 // leading header fields, the others stay 0 and the packet has no data.
-void get_I2C_Frame_Packet(const uint8_t (&frame)[i2c_frame_size], BMC::Packet* packet);
+void get_i2c_frame_packet(const uint8_t (&frame)[i2c_frame_size], BMC::Packet* packet);
 
 // Lays out the byte image of packet in buffer and returns its length, which
 // is packet_length. Bytes a record without its data array would need stay 0.
-std::size_t get_I2C_Packet_Frame(const BMC::Packet& packet, uint8_t (&buffer)[i2c_packet_buffer_size]);
+std::size_t get_i2c_packet_frame(const BMC::Packet& packet, uint8_t (&buffer)[i2c_packet_buffer_size]);
 
 // Copies the packet's data into text as a NUL-terminated string that never
 // reaches past the data: the text ends at the first NUL of the data or at
 // the data's end. Returns false (text empty) when the packet has no data.
-bool get_I2C_Packet_Text(const BMC::Packet& packet, char (&text)[i2c_packet_text_size]);
+bool get_i2c_packet_text(const BMC::Packet& packet, char (&text)[i2c_packet_text_size]);

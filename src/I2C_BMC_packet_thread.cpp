@@ -111,7 +111,7 @@ enum class I2C_Direction : uint8_t { READ, WRITE };
 // One transaction with a slave: selects it (the select's own result is not
 // looked at, a failed select shows in the transfer) and moves count bytes
 // in one read or write. Returns what read or write returned.
-ssize_t set_I2C_Transaction(int i2c_fd, uint8_t address, I2C_Direction direction, uint8_t* buffer, size_t count)
+ssize_t set_i2c_transaction(int i2c_fd, uint8_t address, I2C_Direction direction, uint8_t* buffer, size_t count)
 {
     (void)select_i2c_slave(i2c_fd, address);
     if (direction == I2C_Direction::READ) {
@@ -125,8 +125,8 @@ ssize_t set_I2C_Transaction(int i2c_fd, uint8_t address, I2C_Direction direction
 void set_I2C_Packet_Read(int i2c_fd, uint8_t address, BMC::Packet* packet)
 {
     uint8_t frame[i2c_frame_size] = {};
-    set_I2C_Transaction(i2c_fd, address, I2C_Direction::READ, frame, sizeof frame);
-    get_I2C_Frame_Packet(frame, packet);
+    set_i2c_transaction(i2c_fd, address, I2C_Direction::READ, frame, sizeof frame);
+    get_i2c_frame_packet(frame, packet);
 }
 
 // Writes the packet's byte image in one write. Returns true when the write
@@ -134,8 +134,8 @@ void set_I2C_Packet_Read(int i2c_fd, uint8_t address, BMC::Packet* packet)
 bool set_I2C_Packet_Write(int i2c_fd, uint8_t address, const BMC::Packet& packet)
 {
     uint8_t buffer[i2c_packet_buffer_size];
-    const size_t length = get_I2C_Packet_Frame(packet, buffer);
-    const ssize_t written = set_I2C_Transaction(i2c_fd, address, I2C_Direction::WRITE, buffer, length);
+    const size_t length = get_i2c_packet_frame(packet, buffer);
+    const ssize_t written = set_i2c_transaction(i2c_fd, address, I2C_Direction::WRITE, buffer, length);
     if (written <= 0) {
         log_line("[ERROR] %s: packet write failed, %d, %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
                strerror(errno));
@@ -146,7 +146,7 @@ bool set_I2C_Packet_Write(int i2c_fd, uint8_t address, const BMC::Packet& packet
 
 // Hands a response to the waiting requesters; a full queue refuses it and it
 // is freed.
-void set_RX_Response(Packet_Holder response)
+void set_rx_response(Packet_Holder response)
 {
     pthread_mutex_lock(&RX_queue_mutex);
     if (RX_queue.Enqueue(response.get()) == 0) {
@@ -157,7 +157,7 @@ void set_RX_Response(Packet_Holder response)
 }
 
 // Receives one packet from the BMC and carries it out.
-void set_Receive_Packet(int i2c_fd)
+void set_receive_packet(int i2c_fd)
 {
     BMC::Packet packet;  // its data array goes with it after the dispatch
     set_I2C_Packet_Read(i2c_fd, i2c_bmc_slave_address, &packet);
@@ -166,7 +166,7 @@ void set_Receive_Packet(int i2c_fd)
 
 // Writes the next queued packet, if any, and answers it when it asks for a
 // response. False when nothing was waiting (the bus was not used).
-bool set_Transmit_Packet(int i2c_fd)
+bool set_transmit_packet(int i2c_fd)
 {
     BMC::Packet* dequeued = nullptr;
     if (TX_queue.Dequeue(&dequeued) != 0) {
@@ -187,13 +187,13 @@ bool set_Transmit_Packet(int i2c_fd)
     if (error_flag) {
         BMC_Packet_Receive_Error_Handler(response_packet.get(), error_code_write_failed);
     }
-    set_RX_Response(std::move(response_packet));
+    set_rx_response(std::move(response_packet));
     return true;
 }
 
 // Frees every packet the queue holds. lock_mutex, when given, is taken
 // around the whole drain (for RX_queue, which has no handler of its own).
-void set_Queue_Drain(Queue<BMC::Packet*>& queue, pthread_mutex_t* lock_mutex)
+void set_queue_drain(Queue<BMC::Packet*>& queue, pthread_mutex_t* lock_mutex)
 {
     if (lock_mutex != nullptr) {
         pthread_mutex_lock(lock_mutex);
@@ -208,10 +208,10 @@ void set_Queue_Drain(Queue<BMC::Packet*>& queue, pthread_mutex_t* lock_mutex)
 }
 
 // Sizes both queues afresh, freeing what an earlier run left in them.
-void init_Queues()
+void init_queues()
 {
-    set_Queue_Drain(TX_queue, nullptr);  // its handler, when bound, locks
-    set_Queue_Drain(RX_queue, &RX_queue_mutex);
+    set_queue_drain(TX_queue, nullptr);  // its handler, when bound, locks
+    set_queue_drain(RX_queue, &RX_queue_mutex);
     pthread_mutex_lock(&TX_queue_mutex);
     TX_queue.init(queue_size);
     TX_queue.set_Lock_Control_Handler(set_Mutex_Lock, &TX_queue_mutex);
@@ -231,7 +231,7 @@ bool add_epoll_source(int epoll_fd, int fd, uint32_t events)
 }
 
 // Keeps the bus idle until `bus_free`; a stop request ends the wait at once.
-void wait_for_Bus_Gap(int event_fd, Link_Clock::time_point bus_free)
+void wait_for_bus_gap(int event_fd, Link_Clock::time_point bus_free)
 {
     while (!thread_stop_request_flag) {
         const auto remaining = bus_free - Link_Clock::now();
@@ -249,7 +249,7 @@ void wait_for_Bus_Gap(int event_fd, Link_Clock::time_point bus_free)
 
 // Sleeps until the line signals an edge, a request or the stop call wakes
 // the worker, or timeout_ms pass.
-void wait_for_Work(int epoll_fd, int event_fd, int timeout_ms)
+void wait_for_work(int epoll_fd, int event_fd, int timeout_ms)
 {
     struct epoll_event events[2];
     const int count = epoll_wait(epoll_fd, events, 2, timeout_ms);
@@ -266,14 +266,14 @@ void wait_for_Work(int epoll_fd, int event_fd, int timeout_ms)
 // safety re-check, or the sampling period of a line without one). At most
 // one packet moves per iteration, a pending receive goes first, and
 // bus_gap separates one transaction from the next.
-void run_Link_Loop(int epoll_fd, int value_fd, int event_fd, int i2c_fd, int idle_wait_ms)
+void run_link_loop(int epoll_fd, int value_fd, int event_fd, int i2c_fd, int idle_wait_ms)
 {
     // The level of the last successful read judges an iteration whose read fails.
     char value = 0;
     Link_Clock::time_point bus_free = Link_Clock::now();
     while (!thread_stop_request_flag) {
         loop_count.fetch_add(1, std::memory_order_relaxed);
-        wait_for_Bus_Gap(event_fd, bus_free);
+        wait_for_bus_gap(event_fd, bus_free);
         if (thread_stop_request_flag) {
             break;
         }
@@ -284,23 +284,23 @@ void run_Link_Loop(int epoll_fd, int value_fd, int event_fd, int i2c_fd, int idl
             value = text[0];
         }
         if (got != 0 && value == '0') {
-            set_Receive_Packet(i2c_fd);
+            set_receive_packet(i2c_fd);
             bus_free = Link_Clock::now() + bus_gap;
-        } else if (set_Transmit_Packet(i2c_fd)) {
+        } else if (set_transmit_packet(i2c_fd)) {
             bus_free = Link_Clock::now() + bus_gap;
         } else if (got < 0) {
             // A line that cannot be read may keep signalling an error: look
             // again after the sampling period rather than spin on it.
             bus_free = Link_Clock::now() + std::chrono::milliseconds(sampling_period_ms);
         } else {
-            wait_for_Work(epoll_fd, event_fd, idle_wait_ms);
+            wait_for_work(epoll_fd, event_fd, idle_wait_ms);
         }
     }
 }
 
 // Prepares the attention line to signal its fall. False when the line has
 // no interrupt (logged once): the worker then samples it.
-bool init_Attention_Line()
+bool init_attention_line()
 {
     switch (init_gpio_edge_input(bmc_attention_gpio, GPIO_EDGE::FALLING)) {
     case Gpio_Edge_Result::SELECTED:
@@ -318,7 +318,7 @@ bool init_Attention_Line()
 void* I2C_BMC_Packet_Thread(void*)
 {
     Fd_Holder epoll_fd(epoll_create1(EPOLL_CLOEXEC));
-    const bool interrupt = init_Attention_Line();
+    const bool interrupt = init_attention_line();
     char value_path[gpio_path_buffer_size];
     get_GPIO_Path(bmc_attention_gpio, value_path, GPIO_FILE_TYEP::VALUE);
     Fd_Holder value_fd(open(value_path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
@@ -335,24 +335,24 @@ void* I2C_BMC_Packet_Thread(void*)
         thread_end_flag = true;
         return nullptr;
     }
-    init_Queues();
+    init_queues();
     set_link_wake_fd(event_fd.get());
     thread_start_flag = true;
 
-    run_Link_Loop(epoll_fd.get(), value_fd.get(), event_fd.get(), i2c_fd.get(),
+    run_link_loop(epoll_fd.get(), value_fd.get(), event_fd.get(), i2c_fd.get(),
                   interrupt ? interrupt_recheck_ms : sampling_period_ms);
 
     set_link_wake_fd(-1);  // before the eventfd closes
     thread_stop_request_flag = false;
     thread_start_flag = false;
     // Nothing is sent after a stop: what is still queued is freed.
-    set_Queue_Drain(TX_queue, nullptr);
-    set_Queue_Drain(RX_queue, &RX_queue_mutex);
+    set_queue_drain(TX_queue, nullptr);
+    set_queue_drain(RX_queue, &RX_queue_mutex);
     thread_end_flag = true;
     return nullptr;
 }
 
-void set_Error_Response(BMC::Packet* response, BMC::NODE_ID node_id)
+void set_error_response(BMC::Packet* response, BMC::NODE_ID node_id)
 {
     BMC::init_Packet(response, node_id, false, BMC::PACKET_TYPE::ERROR, false, BMC::ADDRESS::DESCRIPTION, 0,
                      BMC::DATA_TYPE::UINT8, nullptr, 0);
@@ -397,7 +397,7 @@ void set_I2C_BMC_Packet_Thread_Stop()
     pthread_join(thread, nullptr);
 }
 
-uint64_t get_I2C_BMC_Packet_Thread_Loop_Count() { return loop_count.load(std::memory_order_relaxed); }
+uint64_t get_link_loop_count() { return loop_count.load(std::memory_order_relaxed); }
 
 bool get_I2C_BMC_Packet_Thread_Start_Flag() { return thread_start_flag; }
 
@@ -417,7 +417,7 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
     BMC::init_Packet(tmp_request.get(), request);
     if (TX_queue.Enqueue(tmp_request.get()) != 0) {
         if (response_require) {
-            set_Error_Response(response, node_id);
+            set_error_response(response, node_id);
         }
         return 3;  // the copy is freed here
     }
@@ -445,7 +445,7 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
         const Packet_Holder response_copy(received);
         BMC::init_Packet(response, *response_copy);
     } else {
-        set_Error_Response(response, node_id);
+        set_error_response(response, node_id);
     }
     pthread_mutex_unlock(&RX_queue_mutex);
     return 0;

@@ -22,7 +22,7 @@ enum class Attribute_Status : uint8_t { DONE, OPEN_FAILED, TRANSFER_FAILED };
 
 // Writes count bytes to the attribute file in one write call. A short write
 // counts as done.
-Attribute_Status set_Attribute_File(const char* path, const void* bytes, size_t count)
+Attribute_Status set_attribute_file(const char* path, const void* bytes, size_t count)
 {
     Fd_Holder fd(open(path, O_WRONLY | O_SYNC | O_CLOEXEC));
     if (fd.get() < 0) {
@@ -33,11 +33,11 @@ Attribute_Status set_Attribute_File(const char* path, const void* bytes, size_t 
 }
 
 // Writes one attribute of the line and logs a failure in the name of caller.
-void set_GPIO_Attribute(const char* caller, int gpio_number, GPIO_FILE_TYEP type, const char* text, size_t count)
+void set_gpio_attribute(const char* caller, int gpio_number, GPIO_FILE_TYEP type, const char* text, size_t count)
 {
     char path[gpio_path_buffer_size];
     get_GPIO_Path(gpio_number, path, type);
-    switch (set_Attribute_File(path, text, count)) {
+    switch (set_attribute_file(path, text, count)) {
     case Attribute_Status::OPEN_FAILED:
         log_line("[ERROR] %s: open() error\n", caller);
         break;
@@ -50,9 +50,9 @@ void set_GPIO_Attribute(const char* caller, int gpio_number, GPIO_FILE_TYEP type
 }
 
 // Text with its NUL ("1"/"0") for the active_low and value files.
-const char* get_Digit_Text(bool on) { return on ? "1" : "0"; }
+const char* get_digit_text(bool on) { return on ? "1" : "0"; }
 
-const char* get_Suffix(GPIO_FILE_TYEP type)
+const char* get_suffix(GPIO_FILE_TYEP type)
 {
     switch (type) {
     case GPIO_FILE_TYEP::ACTIVE_LOW:
@@ -102,7 +102,7 @@ bool export_gpio_line(int gpio_number, GPIO_DIR pin_dir)
 {
     char buffer[gpio_path_buffer_size];
     const int length = snprintf(buffer, sizeof buffer, "%d", gpio_number);
-    switch (set_Attribute_File(gpio_export_path, buffer, static_cast<size_t>(length) + 1)) {
+    switch (set_attribute_file(gpio_export_path, buffer, static_cast<size_t>(length) + 1)) {
     case Attribute_Status::OPEN_FAILED:
         log_line("[ERROR] %s: open() error", "init_GPIO");
         return false;
@@ -124,7 +124,7 @@ uint8_t get_GPIO_Path(int gpio_number, char* buffer, GPIO_FILE_TYEP type)
     // Cannot be cut: the longest path fits gpio_path_buffer_size (see header).
     const int directory_length =
         snprintf(buffer, gpio_path_buffer_size, NK_PLATFORM_PATH("/sys/class/gpio/gpio%d"), gpio_number);
-    const char* suffix = get_Suffix(type);
+    const char* suffix = get_suffix(type);
     const size_t suffix_length = strlen(suffix);
     memcpy(buffer + directory_length, suffix, suffix_length + 1);
     return static_cast<uint8_t>(directory_length + suffix_length);
@@ -133,17 +133,17 @@ uint8_t get_GPIO_Path(int gpio_number, char* buffer, GPIO_FILE_TYEP type)
 void set_GPIO_Direction(int gpio_number, GPIO_DIR pin_dir)
 {
     const char* text = pin_dir == GPIO_DIR::OUT ? "out" : "in";
-    set_GPIO_Attribute("set_GPIO_Direction", gpio_number, GPIO_FILE_TYEP::DIRECTION, text, strlen(text) + 1);
+    set_gpio_attribute("set_GPIO_Direction", gpio_number, GPIO_FILE_TYEP::DIRECTION, text, strlen(text) + 1);
 }
 
 void set_GPIO_Active_Low(int gpio_number, bool enable)
 {
-    set_GPIO_Attribute("set_GPIO_Active_Low", gpio_number, GPIO_FILE_TYEP::ACTIVE_LOW, get_Digit_Text(enable), 2);
+    set_gpio_attribute("set_GPIO_Active_Low", gpio_number, GPIO_FILE_TYEP::ACTIVE_LOW, get_digit_text(enable), 2);
 }
 
 void set_GPIO_Value(int gpio_number, bool value)
 {
-    set_GPIO_Attribute("set_GPIO_Value", gpio_number, GPIO_FILE_TYEP::VALUE, get_Digit_Text(value), 2);
+    set_gpio_attribute("set_GPIO_Value", gpio_number, GPIO_FILE_TYEP::VALUE, get_digit_text(value), 2);
 }
 
 void set_GPIO_Edge(int gpio_number, GPIO_EDGE edge)
@@ -152,7 +152,7 @@ void set_GPIO_Edge(int gpio_number, GPIO_EDGE edge)
     if (text == nullptr) {
         return;  // not an edge the kernel knows: leave the line as it is
     }
-    set_GPIO_Attribute("set_GPIO_Edge", gpio_number, GPIO_FILE_TYEP::EDGE, text, strlen(text));
+    set_gpio_attribute("set_GPIO_Edge", gpio_number, GPIO_FILE_TYEP::EDGE, text, strlen(text));
 }
 
 void init_GPIO(int gpio_number, GPIO_DIR pin_dir, GPIO_EDGE edge, bool value)
@@ -181,7 +181,7 @@ Gpio_Edge_Result init_gpio_edge_input(int gpio_number, GPIO_EDGE edge)
     }
     char path[gpio_path_buffer_size];
     get_GPIO_Path(gpio_number, path, GPIO_FILE_TYEP::EDGE);
-    switch (set_Attribute_File(path, text, strlen(text))) {
+    switch (set_attribute_file(path, text, strlen(text))) {
     case Attribute_Status::OPEN_FAILED:
         log_line("[ERROR] %s: open() error\n", "set_GPIO_Edge");
         return Gpio_Edge_Result::FAILED;

@@ -31,7 +31,7 @@ const char* const not_available = "N/A";
 // Copies text and its NUL into buffer, cut to buffer_length - 1 characters
 // and always terminated; nothing behind the NUL is written (a caller may
 // pass a buffer of just the text's size). Returns the length placed.
-unsigned int set_Text_Copy(char* buffer, unsigned int buffer_length, const char* text)
+unsigned int set_text_copy(char* buffer, unsigned int buffer_length, const char* text)
 {
     if (buffer == nullptr || buffer_length == 0) {
         return 0;
@@ -100,7 +100,7 @@ unsigned int copy_eeprom_record(const uint8_t* window, uint32_t address, uint8_t
         memcpy(record, window + address, eeprom_window_length - address);
     }
     const char* text = found ? reinterpret_cast<const char*>(record + 1) : not_available;
-    return set_Text_Copy(buffer, buffer_length, text);
+    return set_text_copy(buffer, buffer_length, text);
 }
 
 const char* parse_os_description(char* line)
@@ -127,12 +127,12 @@ int get_Config_Serial_Number(char* buffer, unsigned int buffer_length)
 
 int get_Config_Product_Name(char* buffer)
 {
-    return static_cast<int>(set_Text_Copy(buffer, caller_buffer_size, product_name));
+    return static_cast<int>(set_text_copy(buffer, caller_buffer_size, product_name));
 }
 
 int get_Config_Version(char* buffer)
 {
-    return static_cast<int>(set_Text_Copy(buffer, caller_buffer_size, version_text));
+    return static_cast<int>(set_text_copy(buffer, caller_buffer_size, version_text));
 }
 
 int get_Config_OS_Info(char* buffer)
@@ -142,5 +142,5 @@ int get_Config_OS_Info(char* buffer)
     // Output without a TAB (the tool missing, or printing something else)
     // carries no description: the text is empty.
     const char* description = parse_os_description(result);
-    return static_cast<int>(set_Text_Copy(buffer, caller_buffer_size, description != nullptr ? description : ""));
+    return static_cast<int>(set_text_copy(buffer, caller_buffer_size, description != nullptr ? description : ""));
 }

@@ -39,7 +39,7 @@ static_assert(BMC::SUBADDRESS_PSU_STATUS_NOT_INSERTED == 0 && BMC::SUBADDRESS_PS
 // One "<key><n>=<text>\n" line per unit n (1-based) whose status has a
 // text in the table.
 template <size_t T, size_t U>
-void set_Report_Status_Lines(FILE* out, const char* key, const char* const (&table)[T], const uint8_t (&status)[U])
+void set_report_status_lines(FILE* out, const char* key, const char* const (&table)[T], const uint8_t (&status)[U])
 {
     for (size_t n = 1; n <= U; ++n) {
         if (status[n - 1] < T) {
@@ -51,36 +51,36 @@ void set_Report_Status_Lines(FILE* out, const char* key, const char* const (&tab
 // Writes "KEY=text\n"; a text field is read only within its width, even
 // when the producer left it unterminated.
 template <size_t N>
-void set_Report_Text(FILE* out, const char* key, const char (&field)[N])
+void set_report_text(FILE* out, const char* key, const char (&field)[N])
 {
     fprintf(out, "%s=%.*s\n", key, static_cast<int>(N), field);
 }
 
-void set_Info_Report(FILE* out, const Info_mail_data& data)
+void set_info_report(FILE* out, const Info_mail_data& data)
 {
-    set_Report_Text(out, "VERSION", data.version);
-    set_Report_Text(out, "SERIAL", data.serial);
-    set_Report_Text(out, "IPADDR", data.ipaddr);
-    set_Report_Text(out, "INFO", data.information);
-    set_Report_Text(out, "LOC", data.location);
-    set_Report_Text(out, "EMAIL", data.email);
-    set_Report_Text(out, "TEMP", data.temperature);
-    set_Report_Status_Lines(out, "NODE", node_status_text, data.narel_status);
+    set_report_text(out, "VERSION", data.version);
+    set_report_text(out, "SERIAL", data.serial);
+    set_report_text(out, "IPADDR", data.ipaddr);
+    set_report_text(out, "INFO", data.information);
+    set_report_text(out, "LOC", data.location);
+    set_report_text(out, "EMAIL", data.email);
+    set_report_text(out, "TEMP", data.temperature);
+    set_report_status_lines(out, "NODE", node_status_text, data.narel_status);
     fprintf(out, "UNMOUNTED=%d\nMOUNTED=%d\nACTIVE=%d\n", data.umount, data.mount, data.active);
 }
 
-void set_PSU_Report(FILE* out, const PSU_mail_data& data)
+void set_psu_report(FILE* out, const PSU_mail_data& data)
 {
-    set_Report_Text(out, "INFO", data.information);
-    set_Report_Text(out, "LOC", data.location);
-    set_Report_Text(out, "IPADDR", data.ipaddr);
-    set_Report_Status_Lines(out, "PSU", psu_status_text, data.psu_status);
+    set_report_text(out, "INFO", data.information);
+    set_report_text(out, "LOC", data.location);
+    set_report_text(out, "IPADDR", data.ipaddr);
+    set_report_status_lines(out, "PSU", psu_status_text, data.psu_status);
 }
 
 // Creates a new, empty report file under a unique name in the system's
 // temporary directory ($TMPDIR, else P_tmpdir) and opens it for writing.
 // The name goes to report_file_name. nullptr on failure.
-FILE* set_Report_File_Open()
+FILE* set_report_file_open()
 {
     const char* dir = getenv("TMPDIR");
     if (dir == nullptr || dir[0] == '\0') {
@@ -113,16 +113,16 @@ char* create_Tempfile(const void* tmp_struct)
     if (tmp_struct == nullptr) {
         return nullptr;
     }
-    FILE* out = set_Report_File_Open();
+    FILE* out = set_report_file_open();
     if (out == nullptr) {
         return nullptr;
     }
 
     const uint8_t kind = *static_cast<const uint8_t*>(tmp_struct);
     if (kind == static_cast<uint8_t>(MAIL_TYPE::INFO_MAIL)) {
-        set_Info_Report(out, *static_cast<const Info_mail_data*>(tmp_struct));
+        set_info_report(out, *static_cast<const Info_mail_data*>(tmp_struct));
     } else if (kind == static_cast<uint8_t>(MAIL_TYPE::PSU_MAIL)) {
-        set_PSU_Report(out, *static_cast<const PSU_mail_data*>(tmp_struct));
+        set_psu_report(out, *static_cast<const PSU_mail_data*>(tmp_struct));
     }
     // Any other kind leaves the file empty.
 

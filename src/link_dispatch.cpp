@@ -7,7 +7,7 @@
 namespace {
 
 // The command of a subaddress that takes the packet's data as text, or null.
-bool (*get_Text_Command(uint8_t subaddress))(char*)
+bool (*get_text_command(uint8_t subaddress))(char*)
 {
     switch (subaddress) {
     case BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS:
@@ -45,9 +45,9 @@ void I2C_BMC_Packet_Hander(BMC::Packet* packet)
         }
         return;
     }
-    bool (*command)(char*) = get_Text_Command(subaddress);
+    bool (*command)(char*) = get_text_command(subaddress);
     char text[i2c_packet_text_size];
-    if (command != nullptr && get_I2C_Packet_Text(*packet, text)) {
+    if (command != nullptr && get_i2c_packet_text(*packet, text)) {
         command(text);
     }
 }

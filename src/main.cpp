@@ -68,7 +68,7 @@ int main(int argc, char** argv)
         update_Config_Default_IP_Address();
         update_Temperature();
         update_Broadcast_Packet(false);
-        feed_service_watchdog(get_I2C_BMC_Packet_Thread_Loop_Count());
+        feed_service_watchdog(get_link_loop_count());
         sleep(2);
     }
 }

@@ -90,7 +90,7 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address)
 }
 
 // True when the hwmon driver is bound to the device at `address`.
-bool get_Driver_Bound(uint8_t address)
+bool get_driver_bound(uint8_t address)
 {
     char path[command_length] = {};
     get_hwmon_parent_path(address, path, sizeof path);
@@ -126,9 +126,9 @@ void init_NAREL_Sensor()
 {
     uint8_t address = 0;
     char command[command_length] = {};
-    if (get_Driver_Bound(static_cast<uint8_t>(I2C_TEMP::ADDR1))) {
+    if (get_driver_bound(static_cast<uint8_t>(I2C_TEMP::ADDR1))) {
         address = static_cast<uint8_t>(I2C_TEMP::ADDR1);
-    } else if (get_Driver_Bound(static_cast<uint8_t>(I2C_TEMP::ADDR2))) {
+    } else if (get_driver_bound(static_cast<uint8_t>(I2C_TEMP::ADDR2))) {
         address = static_cast<uint8_t>(I2C_TEMP::ADDR2);
     } else {
         const I2C_TEMP found = get_Onboard_Temperature_Sensor_Detect();

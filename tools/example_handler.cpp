@@ -7,7 +7,7 @@ namespace example_handler {
 const char product_name[] = "Ruvo packet server example";
 const char version[] = RUVO_TOOLS_VERSION;
 
-int set_Response(const BMC::Packet& request, BMC::Packet* response) {
+int set_response(const BMC::Packet& request, BMC::Packet* response) {
   const char* text = nullptr;
   if (BMC::get_Packet_Type(request) == BMC::PACKET_TYPE::READ &&
       BMC::get_Packet_Address(request) == BMC::ADDRESS::DESCRIPTION) {
@@ -33,7 +33,7 @@ int set_Response(const BMC::Packet& request, BMC::Packet* response) {
   return 0;
 }
 
-void set_Broadcast(BMC::Packet* packet, BMC::NODE_ID node, unsigned int sequence) {
+void set_broadcast(BMC::Packet* packet, BMC::NODE_ID node, unsigned int sequence) {
   char text[32];
   snprintf(text, sizeof text, "broadcast %u", sequence);
   BMC::init_Packet(packet, node, true, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::DESCRIPTION,

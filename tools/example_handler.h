@@ -13,10 +13,10 @@ extern const char version[];
 // with a READ_RESPONSE holding the text, a PING with a PING_RESPONSE; any
 // other request comes back as it was sent, without the response-require
 // flag. Always 0.
-int set_Response(const BMC::Packet& request, BMC::Packet* response);
+int set_response(const BMC::Packet& request, BMC::Packet* response);
 
 // The periodic broadcast: a WRITE of DESCRIPTION / INFORMATION with the text
 // "broadcast <sequence>".
-void set_Broadcast(BMC::Packet* packet, BMC::NODE_ID node, unsigned int sequence);
+void set_broadcast(BMC::Packet* packet, BMC::NODE_ID node, unsigned int sequence);
 
 }  // namespace example_handler

@@ -22,7 +22,7 @@ const unsigned int address_count = sizeof address_names / sizeof address_names[0
 
 // Index of word in names (case-insensitive), or its number when it is one
 // below count.
-bool get_Named(const std::string& word, const char* const* names, unsigned int count,
+bool get_named(const std::string& word, const char* const* names, unsigned int count,
                unsigned int* index) {
   for (unsigned int i = 0; i < count; i++) {
     if (strcasecmp(word.c_str(), names[i]) == 0) {
@@ -30,10 +30,10 @@ bool get_Named(const std::string& word, const char* const* names, unsigned int c
       return true;
     }
   }
-  return get_Number(word, count - 1, index);
+  return get_number(word, count - 1, index);
 }
 
-int get_Hex_Digit(char c) {
+int get_hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -42,7 +42,7 @@ int get_Hex_Digit(char c) {
 
 }  // namespace
 
-bool get_Number(const std::string& word, unsigned int max, unsigned int* value) {
+bool get_number(const std::string& word, unsigned int max, unsigned int* value) {
   if (word.empty() || !isdigit(static_cast<unsigned char>(word[0]))) return false;
   bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
   char* end = nullptr;
@@ -52,21 +52,21 @@ bool get_Number(const std::string& word, unsigned int max, unsigned int* value) 
   return true;
 }
 
-bool get_Type(const std::string& word, BMC::PACKET_TYPE* type) {
+bool get_type(const std::string& word, BMC::PACKET_TYPE* type) {
   unsigned int index = 0;
-  if (!get_Named(word, type_names, type_count, &index)) return false;
+  if (!get_named(word, type_names, type_count, &index)) return false;
   *type = static_cast<BMC::PACKET_TYPE>(index);
   return true;
 }
 
-bool get_Address(const std::string& word, BMC::ADDRESS* address) {
+bool get_address(const std::string& word, BMC::ADDRESS* address) {
   unsigned int index = 0;
-  if (!get_Named(word, address_names, address_count, &index)) return false;
+  if (!get_named(word, address_names, address_count, &index)) return false;
   *address = static_cast<BMC::ADDRESS>(index);
   return true;
 }
 
-bool get_Hex_Bytes(const std::string& word, std::vector<uint8_t>* bytes) {
+bool get_hex_bytes(const std::string& word, std::vector<uint8_t>* bytes) {
   std::vector<uint8_t> result;
   int high = -1;
   for (char c : word) {
@@ -74,7 +74,7 @@ bool get_Hex_Bytes(const std::string& word, std::vector<uint8_t>* bytes) {
       if (high >= 0) return false;  // a digit pair split by a separator
       continue;
     }
-    int digit = get_Hex_Digit(c);
+    int digit = get_hex_digit(c);
     if (digit < 0) return false;
     if (high < 0) {
       high = digit;
@@ -88,7 +88,7 @@ bool get_Hex_Bytes(const std::string& word, std::vector<uint8_t>* bytes) {
   return true;
 }
 
-bool set_Request_Packet(const Request_Fields& fields, BMC::Packet* packet, std::string* error) {
+bool set_request_packet(const Request_Fields& fields, BMC::Packet* packet, std::string* error) {
   bool ping = fields.type == BMC::PACKET_TYPE::PING || fields.type == BMC::PACKET_TYPE::PING_RESPONSE;
   const void* data = nullptr;
   size_t count = 0;
@@ -111,25 +111,25 @@ bool set_Request_Packet(const Request_Fields& fields, BMC::Packet* packet, std::
   return true;
 }
 
-const char* get_Type_Name(BMC::PACKET_TYPE type) {
+const char* get_type_name(BMC::PACKET_TYPE type) {
   unsigned int index = static_cast<unsigned int>(type);
   return index < type_count ? type_names[index] : "UNDEFINED";
 }
 
-const char* get_Address_Name(BMC::ADDRESS address) {
+const char* get_address_name(BMC::ADDRESS address) {
   unsigned int index = static_cast<unsigned int>(address);
   return index < address_count ? address_names[index] : "UNDEFINED";
 }
 
-std::string get_Packet_Line(const BMC::Packet& packet) {
+std::string get_packet_line(const BMC::Packet& packet) {
   char head[160];
-  snprintf(head, sizeof head, "type=%s node=%u", get_Type_Name(BMC::get_Packet_Type(packet)),
+  snprintf(head, sizeof head, "type=%s node=%u", get_type_name(BMC::get_Packet_Type(packet)),
            static_cast<unsigned int>(BMC::get_Packet_Node_ID(packet)));
   std::string line = head;
   // A 3-byte PING header carries no address or subaddress.
   if (BMC::get_Packet_Header_Length(packet) == BMC::packet_header_length) {
     snprintf(head, sizeof head, " address=%s subaddress=%u",
-             get_Address_Name(BMC::get_Packet_Address(packet)), BMC::get_Packet_Subaddress(packet));
+             get_address_name(BMC::get_Packet_Address(packet)), BMC::get_Packet_Subaddress(packet));
     line += head;
   }
   if (BMC::get_Packet_Broadcast(packet)) line += " broadcast=yes";

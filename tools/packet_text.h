@@ -24,25 +24,25 @@ struct Request_Fields {
 
 // A packet type or address by name (case-insensitive, e.g. "read_response",
 // "network") or by number. false when the word names none.
-bool get_Type(const std::string& word, BMC::PACKET_TYPE* type);
-bool get_Address(const std::string& word, BMC::ADDRESS* address);
+bool get_type(const std::string& word, BMC::PACKET_TYPE* type);
+bool get_address(const std::string& word, BMC::ADDRESS* address);
 // A number from 0 to max, decimal or 0x-prefixed hexadecimal.
-bool get_Number(const std::string& word, unsigned int max, unsigned int* value);
+bool get_number(const std::string& word, unsigned int max, unsigned int* value);
 // Hex digits, optionally separated by spaces, colons or commas ("01 ff",
 // "01:ff", "01ff"); at most 250 bytes. false on an odd digit count or a
 // character that is not a digit.
-bool get_Hex_Bytes(const std::string& word, std::vector<uint8_t>* bytes);
+bool get_hex_bytes(const std::string& word, std::vector<uint8_t>* bytes);
 
 // Builds the request (PING types carry no data). false with *error set when
 // the data does not fit one packet.
-bool set_Request_Packet(const Request_Fields& fields, BMC::Packet* packet, std::string* error);
+bool set_request_packet(const Request_Fields& fields, BMC::Packet* packet, std::string* error);
 
 // "type=READ_RESPONSE node=3 address=DESCRIPTION subaddress=0 data=\"text\""
 // (no address/subaddress for a 3-byte PING header; broadcast=yes when the
 // flag is set; data as text for STRING, hex=.. otherwise).
-std::string get_Packet_Line(const BMC::Packet& packet);
+std::string get_packet_line(const BMC::Packet& packet);
 
-const char* get_Type_Name(BMC::PACKET_TYPE type);
-const char* get_Address_Name(BMC::ADDRESS address);
+const char* get_type_name(BMC::PACKET_TYPE type);
+const char* get_address_name(BMC::ADDRESS address);
 
 }  // namespace packet_text

@@ -8,4 +8,4 @@
 
 extern volatile sig_atomic_t program_stop_requested;
 
-void set_Program_Signals();
+void set_program_signals();

@@ -26,7 +26,7 @@
 
 namespace {
 
-void print_Usage() {
+void print_usage() {
   fprintf(stderr,
           "usage: ruvo-packet-client <socket-path> [options]\n"
           "  --node N          node id, 0..127 (default 0, the BMC)\n"
@@ -42,7 +42,7 @@ void print_Usage() {
 }
 
 // Parses the options into fields and the listening time; false on a bad one.
-bool get_Options(int argc, char** argv, packet_text::Request_Fields* fields, double* seconds) {
+bool get_options(int argc, char** argv, packet_text::Request_Fields* fields, double* seconds) {
   const option options[] = {{"node", required_argument, nullptr, 'n'},
                             {"type", required_argument, nullptr, 't'},
                             {"address", required_argument, nullptr, 'a'},
@@ -58,13 +58,13 @@ bool get_Options(int argc, char** argv, packet_text::Request_Fields* fields, dou
     bool ok = true;
     switch (c) {
       case 'n':
-        ok = packet_text::get_Number(optarg, BMC::PACKET_NODE_ID_MASK, &number);
+        ok = packet_text::get_number(optarg, BMC::PACKET_NODE_ID_MASK, &number);
         fields->node = static_cast<uint8_t>(number);
         break;
-      case 't': ok = packet_text::get_Type(optarg, &fields->type); break;
-      case 'a': ok = packet_text::get_Address(optarg, &fields->address); break;
+      case 't': ok = packet_text::get_type(optarg, &fields->type); break;
+      case 'a': ok = packet_text::get_address(optarg, &fields->address); break;
       case 's':
-        ok = packet_text::get_Number(optarg, 255, &number);
+        ok = packet_text::get_number(optarg, 255, &number);
         fields->subaddress = static_cast<uint8_t>(number);
         break;
       case 'r': fields->response_require = true; break;
@@ -74,7 +74,7 @@ bool get_Options(int argc, char** argv, packet_text::Request_Fields* fields, dou
         break;
       case 'H':
         fields->has_text = false;
-        ok = packet_text::get_Hex_Bytes(optarg, &fields->bytes);
+        ok = packet_text::get_hex_bytes(optarg, &fields->bytes);
         break;
       case 'T': ok = (*seconds = strtod(optarg, &end)) >= 0 && *end == '\0'; break;
       default: ok = false;
@@ -86,7 +86,7 @@ bool get_Options(int argc, char** argv, packet_text::Request_Fields* fields, dou
 
 // Connects the stream socket fd to the server at path; false (errno set)
 // when it cannot.
-bool set_Connection(int fd, const char* path) {
+bool set_connection(int fd, const char* path) {
   if (strlen(path) > uds_socket_path_max_length) {
     errno = ENAMETOOLONG;
     return false;
@@ -101,7 +101,7 @@ bool set_Connection(int fd, const char* path) {
   return connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-double get_Now() {
+double get_now() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return now.tv_sec + now.tv_nsec / 1e9;
@@ -109,12 +109,12 @@ double get_Now() {
 
 // Prints arriving packets until the time is up, the server closes or a stop.
 // 0 normal end; 1 the connection broke.
-int set_Receive_Loop(int fd, double seconds) {
-  double deadline = get_Now() + seconds;
+int set_receive_loop(int fd, double seconds) {
+  double deadline = get_now() + seconds;
   while (!program_stop_requested) {
     int wait_ms = -1;
     if (seconds > 0) {
-      double left = deadline - get_Now();
+      double left = deadline - get_now();
       if (left <= 0) return 0;
       wait_ms = static_cast<int>(left * 1000) + 1;
     }
@@ -132,7 +132,7 @@ int set_Receive_Loop(int fd, double seconds) {
       return 1;
     }
     printf("%s: %s\n", BMC::get_Packet_Broadcast(packet) ? "broadcast" : "received",
-           packet_text::get_Packet_Line(packet).c_str());
+           packet_text::get_packet_line(packet).c_str());
   }
   return 0;
 }
@@ -142,23 +142,23 @@ int set_Receive_Loop(int fd, double seconds) {
 int main(int argc, char** argv) {
   packet_text::Request_Fields fields;
   double seconds = 2.0;
-  if (!get_Options(argc, argv, &fields, &seconds)) {
-    print_Usage();
+  if (!get_options(argc, argv, &fields, &seconds)) {
+    print_usage();
     return 2;
   }
   BMC::Packet request;
   std::string error;
-  if (!packet_text::set_Request_Packet(fields, &request, &error)) {
+  if (!packet_text::set_request_packet(fields, &request, &error)) {
     fprintf(stderr, "ruvo-packet-client: %s\n", error.c_str());
     return 2;
   }
 
-  set_Program_Signals();
+  set_program_signals();
 
   const char* path = argv[argc - 1];
   const Fd_Holder connection(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int fd = connection.get();
-  if (fd < 0 || !set_Connection(fd, path)) {
+  if (fd < 0 || !set_connection(fd, path)) {
     fprintf(stderr, "ruvo-packet-client: cannot connect to %s: %s\n", path, strerror(errno));
     return 1;
   }
@@ -167,8 +167,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "ruvo-packet-client: sending the request failed: %s\n", strerror(errno));
     result = 1;
   } else {
-    printf("sent: %s\n", packet_text::get_Packet_Line(request).c_str());
-    result = set_Receive_Loop(fd, seconds);
+    printf("sent: %s\n", packet_text::get_packet_line(request).c_str());
+    result = set_receive_loop(fd, seconds);
   }
   return result;
 }

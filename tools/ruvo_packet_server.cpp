@@ -21,7 +21,7 @@
 
 namespace {
 
-void print_Usage() {
+void print_usage() {
   fprintf(stderr,
           "usage: ruvo-packet-server <socket-path> [--node N] [--interval SECONDS]\n"
           "  --node N            node id of the broadcasts (0..127, default 1)\n"
@@ -29,7 +29,7 @@ void print_Usage() {
 }
 
 // Sleeps up to seconds, waking early when a stop was requested.
-void set_Idle(double seconds) {
+void set_idle(double seconds) {
   const long step_ns = 50 * 1000 * 1000;
   for (double left = seconds; left > 0 && !program_stop_requested; left -= 0.05) {
     timespec step{0, step_ns};
@@ -48,18 +48,18 @@ int main(int argc, char** argv) {
                             {nullptr, 0, nullptr, 0}};
   for (int c; (c = getopt_long(argc, argv, "n:i:h", options, nullptr)) != -1;) {
     char* end = nullptr;
-    if (c == 'n' && packet_text::get_Number(optarg, BMC::PACKET_NODE_ID_MASK, &node)) continue;
+    if (c == 'n' && packet_text::get_number(optarg, BMC::PACKET_NODE_ID_MASK, &node)) continue;
     if (c == 'i' && (interval = strtod(optarg, &end)) >= 0 && *end == '\0') continue;
-    print_Usage();
+    print_usage();
     return c == 'h' ? 0 : 2;
   }
   if (optind + 1 != argc) {
-    print_Usage();
+    print_usage();
     return 2;
   }
   const char* path = argv[optind];
 
-  set_Program_Signals();
+  set_program_signals();
 
   // The server thread inherits a mask that keeps the stop signals for main:
   // a signal caught on that thread would break its wait (a logged error).
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  int started = init_UDS_BMC_Packet_Thread(example_handler::set_Response, nullptr, path);
+  int started = init_UDS_BMC_Packet_Thread(example_handler::set_response, nullptr, path);
   pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
   if (started != 0) {
     fprintf(stderr, "ruvo-packet-server: cannot serve on %s\n", path);
@@ -77,10 +77,10 @@ int main(int argc, char** argv) {
   printf("ruvo-packet-server: serving on %s\n", path);
 
   for (unsigned int sequence = 1; !program_stop_requested; sequence++) {
-    set_Idle(interval > 0 ? interval : 1.0);
+    set_idle(interval > 0 ? interval : 1.0);
     if (program_stop_requested || interval <= 0) continue;
     BMC::Packet packet;
-    example_handler::set_Broadcast(&packet, static_cast<BMC::NODE_ID>(node), sequence);
+    example_handler::set_broadcast(&packet, static_cast<BMC::NODE_ID>(node), sequence);
     set_UDS_BMC_Broadcast_Packet(packet);
   }
 

@@ -17,13 +17,13 @@ void deinit_Packet_Data(Packet* packet) {
   }
 }
 
-bool is_Ping_Type(const Packet& packet) {
+bool is_ping_type(const Packet& packet) {
   PACKET_TYPE type = get_Packet_Type(packet);
   return type == PACKET_TYPE::PING || type == PACKET_TYPE::PING_RESPONSE;
 }
 
 // Stores byte_count bytes (1..250) as the packet's data of the given type.
-void set_Data_Bytes(Packet* packet, DATA_TYPE type, const void* bytes, unsigned int byte_count) {
+void set_data_bytes(Packet* packet, DATA_TYPE type, const void* bytes, unsigned int byte_count) {
   packet->data = new uint8_t[byte_count];
   std::memcpy(packet->data, bytes, byte_count);
   packet->packet_length = static_cast<uint8_t>(byte_count + packet_header_length);
@@ -33,7 +33,7 @@ void set_Data_Bytes(Packet* packet, DATA_TYPE type, const void* bytes, unsigned 
 }
 
 // All fields zero, data null: the caller has released any data first.
-void set_Empty(Packet* packet) {
+void set_empty(Packet* packet) {
   packet->packet_length = 0;
   packet->packet_control1 = 0;
   packet->packet_control2 = 0;
@@ -42,28 +42,28 @@ void set_Empty(Packet* packet) {
   packet->data = nullptr;
 }
 
-void set_Taken(Packet* packet, Packet* other) {
+void set_taken(Packet* packet, Packet* other) {
   packet->packet_length = other->packet_length;
   packet->packet_control1 = other->packet_control1;
   packet->packet_control2 = other->packet_control2;
   packet->address = other->address;
   packet->subaddress = other->subaddress;
   packet->data = other->data;
-  set_Empty(other);
+  set_empty(other);
 }
 
 }  // namespace
 
-Packet::Packet() { set_Empty(this); }
+Packet::Packet() { set_empty(this); }
 
 Packet::~Packet() { deinit_Packet_Data(this); }
 
-Packet::Packet(Packet&& other) noexcept { set_Taken(this, &other); }
+Packet::Packet(Packet&& other) noexcept { set_taken(this, &other); }
 
 Packet& Packet::operator=(Packet&& other) noexcept {
   if (this != &other) {
     deinit_Packet_Data(this);
-    set_Taken(this, &other);
+    set_taken(this, &other);
   }
   return *this;
 }
@@ -83,7 +83,7 @@ uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE
 uint8_t init_Packet(Packet* packet, uint8_t packet_length) {
   if (packet == nullptr) return 1;
   deinit_Packet_Data(packet);
-  set_Empty(packet);
+  set_empty(packet);
   packet->packet_length = packet_length;
   if (packet_length > packet_header_length) {
     packet->data = new uint8_t[packet_length - packet_header_length];
@@ -133,25 +133,25 @@ void set_Packet_Type(Packet* packet, PACKET_TYPE type, bool response_require) {
 }
 
 uint8_t set_Packet_Data(Packet* packet, DATA_TYPE type, const void* data, uint8_t data_count) {
-  if (is_Ping_Type(*packet)) return 1;
+  if (is_ping_type(*packet)) return 1;
   unsigned int byte_count = static_cast<unsigned int>(get_Data_Type_Size(type)) * data_count;
   deinit_Packet_Data(packet);
   if (byte_count == 0 || byte_count > max_packet_data_length) return 2;
-  set_Data_Bytes(packet, type, data, byte_count);
+  set_data_bytes(packet, type, data, byte_count);
   return 0;
 }
 
 uint8_t set_Packet_String(Packet* packet, const char* str) {
-  if (is_Ping_Type(*packet)) return 1;
+  if (is_ping_type(*packet)) return 1;
   size_t length = std::strlen(str);
   deinit_Packet_Data(packet);
   if (length >= max_packet_data_length) return 2;
-  set_Data_Bytes(packet, DATA_TYPE::STRING, str, static_cast<unsigned int>(length + 1));
+  set_data_bytes(packet, DATA_TYPE::STRING, str, static_cast<unsigned int>(length + 1));
   return 0;
 }
 
 void set_Packet_Data_Clear(Packet* packet) {
-  packet->packet_length = is_Ping_Type(*packet) ? packet_ping_header_length : packet_header_length;
+  packet->packet_length = is_ping_type(*packet) ? packet_ping_header_length : packet_header_length;
   deinit_Packet_Data(packet);
 }
 

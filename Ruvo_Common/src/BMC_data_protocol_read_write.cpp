@@ -15,17 +15,17 @@ struct Read_Deadline {
   std::chrono::steady_clock::time_point end;
 };
 
-bool is_Deadline_Passed(const Read_Deadline& deadline) {
+bool is_deadline_passed(const Read_Deadline& deadline) {
   return deadline.bounded && std::chrono::steady_clock::now() >= deadline.end;
 }
 
 // Reads exactly length bytes into buffer, continuing short reads.
 // false when read returns 0 (end of stream) or fails, or when the deadline
 // has passed before a read.
-bool get_Bytes_Read(int fd, uint8_t* buffer, size_t length, const Read_Deadline& deadline) {
+bool get_bytes_read(int fd, uint8_t* buffer, size_t length, const Read_Deadline& deadline) {
   size_t received = 0;
   while (received < length) {
-    if (is_Deadline_Passed(deadline)) return false;
+    if (is_deadline_passed(deadline)) return false;
     ssize_t n = read(fd, buffer + received, length - received);
     if (n <= 0) return false;
     received += static_cast<size_t>(n);
@@ -34,7 +34,7 @@ bool get_Bytes_Read(int fd, uint8_t* buffer, size_t length, const Read_Deadline&
 }
 
 // Writes exactly length bytes from buffer, continuing short writes.
-bool set_Bytes_Write(int fd, const uint8_t* buffer, size_t length) {
+bool set_bytes_write(int fd, const uint8_t* buffer, size_t length) {
   size_t sent = 0;
   while (sent < length) {
     ssize_t n = write(fd, buffer + sent, length - sent);
@@ -60,11 +60,11 @@ uint8_t read_packet(int fd, BMC::Packet* packet, bool bounded, unsigned int wind
   uint8_t header_length = BMC::get_Packet_Header_Length(*packet);
   if (header_length > 1) {
     uint8_t* header = reinterpret_cast<uint8_t*>(packet);
-    if (!get_Bytes_Read(fd, header + 1, header_length - 1u, deadline)) return 2;
+    if (!get_bytes_read(fd, header + 1, header_length - 1u, deadline)) return 2;
   }
 
   uint8_t data_length = BMC::get_Packet_Data_Length(*packet);
-  if (data_length > 0 && !get_Bytes_Read(fd, packet->data, data_length, deadline)) return 3;
+  if (data_length > 0 && !get_bytes_read(fd, packet->data, data_length, deadline)) return 3;
   return 0;
 }
 
@@ -83,7 +83,7 @@ uint8_t set_Packet_Write(int fd, const BMC::Packet& packet) {
   if (data_length > 0 && packet.data == nullptr) return 2;
   uint8_t header_length = BMC::get_Packet_Header_Length(packet);
   const uint8_t* header = reinterpret_cast<const uint8_t*>(&packet);
-  if (!set_Bytes_Write(fd, header, header_length)) return 1;
-  if (data_length > 0 && !set_Bytes_Write(fd, packet.data, data_length)) return 2;
+  if (!set_bytes_write(fd, header, header_length)) return 1;
+  if (data_length > 0 && !set_bytes_write(fd, packet.data, data_length)) return 2;
   return 0;
 }

@@ -105,7 +105,7 @@ uint8_t get_UDS_BMC_Packet_Read(int socket_fd, BMC::Packet* packet) {
 }
 
 // Adds fd to the epoll instance for input and hang-up; epoll_ctl's result.
-int set_Epoll_Add(int epollfd, int fd) {
+int set_epoll_add(int epollfd, int fd) {
   epoll_event event;
   memset(&event, 0, sizeof event);
   event.events = EPOLLIN | EPOLLRDHUP;
@@ -116,7 +116,7 @@ int set_Epoll_Add(int epollfd, int fd) {
 // Frees every packet still queued (a new start drops what an earlier run
 // left unsent), then gives the queue its storage and lock unless an earlier
 // start already did. false when the storage could not be obtained.
-bool set_Broadcast_Queue_Setup() {
+bool set_broadcast_queue_setup() {
   pthread_mutex_lock(&broadcast_queue_setup_mutex);
   BMC::Packet* stale = nullptr;
   while (broadcast_queue.Dequeue(&stale) == 0) {
@@ -135,10 +135,10 @@ bool set_Broadcast_Queue_Setup() {
 
 // Set-up of the server thread; every failure is logged here. Descriptors
 // opened before a failure are closed by the state's holders.
-bool set_Server_Setup(Server_State* s) {
+bool set_server_setup(Server_State* s) {
   s->client_list.init(max_client_count);
   s->remove_client_list.init(max_client_count);
-  if (!set_Broadcast_Queue_Setup() || s->client_list.get_Size() != max_client_count ||
+  if (!set_broadcast_queue_setup() || s->client_list.get_Size() != max_client_count ||
       s->remove_client_list.get_Size() != max_client_count) {
     log_line("[ERROR] %s: %s: error\n", thread_name, thread_name);
     return false;
@@ -166,7 +166,7 @@ bool set_Server_Setup(Server_State* s) {
   }
 
   s->packet_epollfd.reset(epoll_create1(EPOLL_CLOEXEC));
-  if (set_Epoll_Add(s->packet_epollfd.get(), s->uds_fd.get()) != 0) {
+  if (set_epoll_add(s->packet_epollfd.get(), s->uds_fd.get()) != 0) {
     log_line("[ERROR] %s: %s epoll_ctl() error\n", thread_name, thread_name);
     return false;
   }
@@ -174,7 +174,7 @@ bool set_Server_Setup(Server_State* s) {
 }
 
 // Takes a connecting client into the list, or closes it when the list is full.
-void set_Client_Accept(Server_State* s) {
+void set_client_accept(Server_State* s) {
   socklen_t address_length = sizeof(sockaddr_un);
   int fd = accept4(s->uds_fd.get(), reinterpret_cast<sockaddr*>(&s->client), &address_length,
                    SOCK_CLOEXEC);
@@ -190,7 +190,7 @@ void set_Client_Accept(Server_State* s) {
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 
   if (s->client_list.set_Data_Add(fd, false) == 0) {
-    set_Epoll_Add(s->packet_epollfd.get(), fd);
+    set_epoll_add(s->packet_epollfd.get(), fd);
     return;
   }
   close(fd);
@@ -198,7 +198,7 @@ void set_Client_Accept(Server_State* s) {
 }
 
 // Forgets a client: out of the list and the epoll instance, then closed.
-void set_Client_Drop(Server_State* s, int fd) {
+void set_client_drop(Server_State* s, int fd) {
   if (s->client_list.set_Remove_All(fd, false) != 0) {
     log_line("[ERROR] %s: %s: client_list.set_Remove_All() error\n", thread_name, thread_name);
   }
@@ -208,7 +208,7 @@ void set_Client_Drop(Server_State* s, int fd) {
 
 // Reads one request from a client, hands it to the handlers and answers it
 // when it asks for a response. Both records free their data when done.
-void set_Client_Request(Server_State* s, int fd, uint32_t events) {
+void set_client_request(Server_State* s, int fd, uint32_t events) {
   BMC::Packet receive_packet;
   BMC::Packet response_packet;
   bool socket_close_flag = false;
@@ -239,12 +239,12 @@ void set_Client_Request(Server_State* s, int fd, uint32_t events) {
       socket_close_flag = true;
     }
   }
-  if (socket_close_flag) set_Client_Drop(s, fd);
+  if (socket_close_flag) set_client_drop(s, fd);
 }
 
 // Sends at most one queued broadcast to every client; clients whose write
 // failed are dropped after the pass.
-void set_Broadcast_Pass(Server_State* s) {
+void set_broadcast_pass(Server_State* s) {
   // Dequeue into a valid pointer gives 1 only for an empty queue, the idle
   // case, so no separate peek at the count is needed.
   BMC::Packet* dequeued = nullptr;
@@ -268,11 +268,11 @@ void set_Broadcast_Pass(Server_State* s) {
   packet.reset();  // the record's destructor frees its data array first
 
   for (unsigned int i = 0; i < s->remove_client_list.get_Count(); i++) {
-    set_Client_Drop(s, s->remove_client_list[i]);
+    set_client_drop(s, s->remove_client_list[i]);
   }
 }
 
-void set_Server_Loop(Server_State* s) {
+void set_server_loop(Server_State* s) {
   while (!thread_stop_request_flag) {
     int count = epoll_wait(s->packet_epollfd.get(), s->packet_epoll_event, max_epoll_event_count,
                            epoll_wait_timeout_ms);
@@ -280,14 +280,14 @@ void set_Server_Loop(Server_State* s) {
       log_line("[ERROR] %s: %s: epoll_wait() error\n", thread_name, thread_name);
       usleep(poll_interval_us);
     } else if (count == 0) {
-      set_Broadcast_Pass(s);
+      set_broadcast_pass(s);
     } else {
       for (uint8_t i = 0; i < count; i++) {
         const epoll_event& event = s->packet_epoll_event[i];
         if (event.data.fd == s->uds_fd.get()) {
-          set_Client_Accept(s);
+          set_client_accept(s);
         } else {
-          set_Client_Request(s, event.data.fd, event.events);
+          set_client_request(s, event.data.fd, event.events);
         }
       }
     }
@@ -297,9 +297,9 @@ void set_Server_Loop(Server_State* s) {
 void* UDS_BMC_Packet_Thread(void*) {
   {
     Server_State state;
-    if (set_Server_Setup(&state)) {
+    if (set_server_setup(&state)) {
       thread_start_flag = true;
-      set_Server_Loop(&state);
+      set_server_loop(&state);
     }
     state.packet_epollfd.close_now();
     state.uds_fd.close_now();

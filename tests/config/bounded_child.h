@@ -21,16 +21,16 @@ namespace nk_test {
 constexpr std::chrono::seconds child_deadline{30};
 constexpr rlim_t child_address_space = rlim_t{1} << 30;
 
-struct Child_Result {
+struct ChildResult {
     bool finished = false;  // false: killed at the deadline
     int exit_code = -1;
     std::string output;  // what the child wrote to standard output
 };
 
 template <typename Body>
-Child_Result run_bounded(Body body)
+ChildResult run_bounded(Body body)
 {
-    Child_Result result;
+    ChildResult result;
     int out[2];
     if (pipe(out) != 0) {
         return result;

@@ -71,7 +71,7 @@ TEST_F(NetplanTest, OnlyARegularFileIsReadOrReplacedAlsoBehindALink)
             }
             std::remove(path());
             ASSERT_EQ(direct ? rename(thing.c_str(), path()) : symlink(thing.c_str(), path()), 0);
-            const nk_test::Child_Result r = nk_test::run_bounded([this] {
+            const nk_test::ChildResult r = nk_test::run_bounded([this] {
                 return value(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9") ? 0 : 1;
             });
             ASSERT_TRUE(r.finished) << "the command did not return";
@@ -91,7 +91,7 @@ TEST_F(NetplanTest, OnlyARegularFileIsReadOrReplacedAlsoBehindALink)
 TEST_F(NetplanTest, ApplyRunsNothingWhenItsFileIsNotARegularFile)
 {
     ASSERT_EQ(mkfifo(path(), 0600), 0);
-    const nk_test::Child_Result r = nk_test::run_bounded([this] { return apply_netplan(path()) ? 0 : 1; });
+    const nk_test::ChildResult r = nk_test::run_bounded([this] { return apply_netplan(path()) ? 0 : 1; });
     ASSERT_TRUE(r.finished) << "apply did not return";
     EXPECT_EQ(r.output.rfind("[ERROR] set_Network_Config_Apply: ", 0), 0u) << r.output;
     EXPECT_NE(r.output.find("netplan apply not run"), std::string::npos) << r.output;
@@ -104,7 +104,7 @@ TEST_F(NetplanTest, FilesAndEditsPastTheCapAreRefused)
     // A sparse file one byte over the cap: unusable, left as it is.
     write_netplan(netplan_dhcp_default_config);
     ASSERT_EQ(truncate(path(), config_file_cap + 1), 0);
-    nk_test::Child_Result r =
+    nk_test::ChildResult r =
         nk_test::run_bounded([this] { return value(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9") ? 0 : 1; });
     ASSERT_TRUE(r.finished);
     EXPECT_NE(r.output.find("is larger than 65536 bytes"), std::string::npos) << r.output;

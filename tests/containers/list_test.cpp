@@ -10,7 +10,7 @@
 namespace {
 
 // Gives the tests a view of the whole storage, beyond the held elements.
-struct Probe_List : List<int> {
+struct ProbeList : List<int> {
   using List<int>::List;
   const int* storage() const { return buffer_ptr; }
 };
@@ -31,8 +31,8 @@ TEST(ListStore, CapacityAndStorageless) {
   List<int> list;
   EXPECT_EQ(list.set_Data_Add(1, false), 1);
   EXPECT_EQ(list.set_Clear(false), 0);  // nothing to clear
-  Scripted_Lock lock;
-  EXPECT_NE(list.set_Lock_Control_Handler(Scripted_Lock::handler, &lock), 0);
+  ScriptedLock lock;
+  EXPECT_NE(list.set_Lock_Control_Handler(ScriptedLock::handler, &lock), 0);
 
   list.init(100);
   for (int i = 0; i < 100; ++i) ASSERT_EQ(list.set_Data_Add(i, false), 0);
@@ -42,7 +42,7 @@ TEST(ListStore, CapacityAndStorageless) {
 }
 
 TEST(ListStore, ClearZeroFillsWholeCapacity) {
-  Probe_List list(4);
+  ProbeList list(4);
   fill(list, {1, 2, 3});
   list.set_Remove(0u, 2u, false);  // leaves stale values in the tail slots
   EXPECT_EQ(list.set_Clear(false), 0);
@@ -116,9 +116,9 @@ TEST(ListAccess, OutOfIndexThrowsText) {
 }
 
 TEST(ListLocking, HandlerCodesAndLockIgnore) {
-  Scripted_Lock lock;
+  ScriptedLock lock;
   List<int> list(4);
-  ASSERT_EQ(list.set_Lock_Control_Handler(Scripted_Lock::handler, &lock), 0);
+  ASSERT_EQ(list.set_Lock_Control_Handler(ScriptedLock::handler, &lock), 0);
   lock.lock_result = 1;
   EXPECT_EQ(list.set_Data_Add(1, false), 2);
   EXPECT_EQ(list.get_Count(), 0u);
@@ -141,10 +141,10 @@ TEST(ListLocking, HandlerCodesAndLockIgnore) {
 }
 
 TEST(ListLocking, RemoveAllStopsAtHandlerFailure) {
-  Scripted_Lock lock;
+  ScriptedLock lock;
   List<int> list(8);
   fill(list, {5, 5, 5});
-  list.set_Lock_Control_Handler(Scripted_Lock::handler, &lock);
+  list.set_Lock_Control_Handler(ScriptedLock::handler, &lock);
   // find + remove of the first match lock twice; the second search fails.
   lock.lock_result = 6;
   lock.fail_lock_from_call = 3;

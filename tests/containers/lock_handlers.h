@@ -7,7 +7,7 @@
 #include "mutex_lock_handler.h"
 
 // A handler whose results the test chooses; it counts its calls.
-struct Scripted_Lock {
+struct ScriptedLock {
   uint8_t lock_result = 0;
   uint8_t unlock_result = 0;
   int fail_lock_from_call = 0;  // when > 0, lock calls from this number on fail
@@ -15,7 +15,7 @@ struct Scripted_Lock {
   int unlocks = 0;
 
   static uint8_t handler(bool enable, void* data) {
-    Scripted_Lock* self = static_cast<Scripted_Lock*>(data);
+    ScriptedLock* self = static_cast<ScriptedLock*>(data);
     if (!enable) {
       ++self->unlocks;
       return self->unlock_result;

@@ -53,19 +53,19 @@ TEST(QueueOrder, CapacityTwoHundredOfPacketPointers) {
 }
 
 TEST(QueueStorage, WithoutStorageRefusesEverything) {
-  Scripted_Lock lock;
+  ScriptedLock lock;
   Queue<int> q;
   int v = 0;
   EXPECT_EQ(q.Enqueue(1), 1);
   EXPECT_EQ(q.Dequeue(&v), 1);
-  EXPECT_NE(q.set_Lock_Control_Handler(Scripted_Lock::handler, &lock), 0);
+  EXPECT_NE(q.set_Lock_Control_Handler(ScriptedLock::handler, &lock), 0);
   q.init(0);
   EXPECT_EQ(q.Enqueue(1), 1);
-  EXPECT_NE(q.set_Lock_Control_Handler(Scripted_Lock::handler, &lock), 0);
+  EXPECT_NE(q.set_Lock_Control_Handler(ScriptedLock::handler, &lock), 0);
   EXPECT_EQ(lock.locks, 0);  // nothing was bound
 
   q.init(200);
-  EXPECT_EQ(q.set_Lock_Control_Handler(Scripted_Lock::handler, &lock), 0);
+  EXPECT_EQ(q.set_Lock_Control_Handler(ScriptedLock::handler, &lock), 0);
   q.Enqueue(1);
   EXPECT_EQ(lock.locks, 1);
   q.init(200);  // unbinds
@@ -86,10 +86,10 @@ TEST(QueueLocking, NullMutexGivesTwoAndChangesNothing) {
 }
 
 TEST(QueueLocking, HandlerCodesWrapAtEightBits) {
-  Scripted_Lock lock;
+  ScriptedLock lock;
   Queue<int> q;
   q.init(4);
-  q.set_Lock_Control_Handler(Scripted_Lock::handler, &lock);
+  q.set_Lock_Control_Handler(ScriptedLock::handler, &lock);
 
   lock.lock_result = 5;
   EXPECT_EQ(q.Enqueue(1), 6);

@@ -44,7 +44,7 @@ protected:
         uint8_t raw[i2c_frame_size] = {};
         memcpy(raw, frame.data(), std::min(frame.size(), sizeof raw));
         BMC::Packet packet;
-        get_I2C_Frame_Packet(raw, &packet);
+        get_i2c_frame_packet(raw, &packet);
         I2C_BMC_Packet_Hander(&packet);
     }
     // The frames, then an apply.

@@ -77,10 +77,10 @@ TEST_F(LinkTest, IdleLinkSleepsAndStopWakesItAtOnce)
 {
     start();
     usleep(200 * 1000);
-    const uint64_t before = get_I2C_BMC_Packet_Thread_Loop_Count();
+    const uint64_t before = get_link_loop_count();
     usleep(2000 * 1000);
     // One look a second at most (a 20 ms sampling loop would run 100 times).
-    EXPECT_LE(get_I2C_BMC_Packet_Thread_Loop_Count() - before, 4u);
+    EXPECT_LE(get_link_loop_count() - before, 4u);
     const auto begin = std::chrono::steady_clock::now();
     set_I2C_BMC_Packet_Thread_Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 500ms) << "not woken by the stop call";
@@ -119,9 +119,9 @@ TEST_F(LinkTest, LineWithoutInterruptIsSampledEveryTwentyMs)
     capture();
     start();
     usleep(200 * 1000);
-    const uint64_t before = get_I2C_BMC_Packet_Thread_Loop_Count();
+    const uint64_t before = get_link_loop_count();
     usleep(1000 * 1000);
-    EXPECT_GE(get_I2C_BMC_Packet_Thread_Loop_Count() - before, 10u) << "about 50 looks a second";
+    EXPECT_GE(get_link_loop_count() - before, 10u) << "about 50 looks a second";
     board_->queue_bmc_frame({3, 0x00, 0x01});
     EXPECT_TRUE(board_->wait_delivered(2000ms));
     set_I2C_BMC_Packet_Thread_Stop();

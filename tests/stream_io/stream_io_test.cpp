@@ -29,9 +29,9 @@ struct SocketPair {
   }
   ~SocketPair() {
     if (local >= 0) close(local);
-    close_Peer();
+    close_peer();
   }
-  void close_Peer() {
+  void close_peer() {
     if (peer >= 0) close(peer);
     peer = -1;
   }
@@ -39,26 +39,26 @@ struct SocketPair {
 
 // Peer that sends each chunk in its own write with a pause in between, and
 // then closes its end.
-std::thread send_Chunks(SocketPair& s, std::vector<Bytes> chunks) {
+std::thread send_chunks(SocketPair& s, std::vector<Bytes> chunks) {
   return std::thread([&s, chunks]() {
     for (const Bytes& c : chunks) {
       ASSERT_EQ(write(s.peer, c.data(), c.size()), static_cast<ssize_t>(c.size()));
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
-    s.close_Peer();
+    s.close_peer();
   });
 }
 
-uint8_t read_Chunks(std::vector<Bytes> chunks, Packet* p) {
+uint8_t read_chunks(std::vector<Bytes> chunks, Packet* p) {
   SocketPair s;
   EXPECT_GE(s.local, 0);
-  std::thread peer = send_Chunks(s, chunks);
+  std::thread peer = send_chunks(s, chunks);
   uint8_t result = get_Packet_Read(s.local, p);
   peer.join();
   return result;
 }
 
-Bytes read_All(int fd) {
+Bytes read_until_closed(int fd) {
   Bytes out;
   uint8_t buffer[512];
   ssize_t n;
@@ -66,11 +66,11 @@ Bytes read_All(int fd) {
   return out;
 }
 
-Bytes written_Image(const Packet& p) {
+Bytes written_image(const Packet& p) {
   SocketPair s;
   EXPECT_EQ(set_Packet_Write(s.local, p), 0);
   shutdown(s.local, SHUT_WR);
-  return read_All(s.peer);
+  return read_until_closed(s.peer);
 }
 
 const Bytes float_report{9, 0x01, 0x45, 0x05, 0x00, 0x00, 0x00, 0x2A, 0x42};
@@ -79,7 +79,7 @@ const Bytes float_report{9, 0x01, 0x45, 0x05, 0x00, 0x00, 0x00, 0x2A, 0x42};
 
 TEST(StreamRead, WholePacketWithoutData) {
   Packet p;
-  ASSERT_EQ(read_Chunks({{5, 0x81, 0x83, 14, 2}}, &p), 0);
+  ASSERT_EQ(read_chunks({{5, 0x81, 0x83, 14, 2}}, &p), 0);
   EXPECT_EQ(p.packet_length, 5);
   EXPECT_EQ(get_Packet_Node_ID(p), NODE_ID::NAREL_1);
   EXPECT_EQ(get_Packet_Type(p), PACKET_TYPE::READ);
@@ -90,10 +90,10 @@ TEST(StreamRead, WholePacketWithoutData) {
 
 TEST(StreamRead, PacketSplitAcrossWritesWithPauses) {
   Packet whole, split;
-  ASSERT_EQ(read_Chunks({float_report}, &whole), 0);
-  ASSERT_EQ(read_Chunks({{9}, {0x01, 0x45, 0x05, 0x00}, {0x00, 0x00, 0x2A, 0x42}}, &split), 0);
-  EXPECT_EQ(written_Image(split), float_report);
-  EXPECT_EQ(written_Image(whole), float_report);
+  ASSERT_EQ(read_chunks({float_report}, &whole), 0);
+  ASSERT_EQ(read_chunks({{9}, {0x01, 0x45, 0x05, 0x00}, {0x00, 0x00, 0x2A, 0x42}}, &split), 0);
+  EXPECT_EQ(written_image(split), float_report);
+  EXPECT_EQ(written_image(whole), float_report);
   EXPECT_EQ(get_Packet_Data_Count(split), 1);
 }
 
@@ -101,7 +101,7 @@ TEST(StreamRead, PingAndShortLengths) {
   Packet p;
   init_Packet(&p, NODE_ID::BMC, false, PACKET_TYPE::WRITE, false, ADDRESS::BOOT, 9,
               DATA_TYPE::UINT8, "ab", 2);
-  ASSERT_EQ(read_Chunks({{3, 0x02, 0x01}}, &p), 0);
+  ASSERT_EQ(read_chunks({{3, 0x02, 0x01}}, &p), 0);
   EXPECT_EQ(get_Packet_Type(p), PACKET_TYPE::PING);
   EXPECT_EQ(get_Packet_Address(p), ADDRESS::DESCRIPTION);
   EXPECT_EQ(get_Packet_Subaddress(p), 0);
@@ -111,7 +111,7 @@ TEST(StreamRead, PingAndShortLengths) {
   // Lengths 0 and 1 end after the length byte, 2 after one more byte: the
   // byte that follows belongs to the next packet.
   SocketPair s;
-  std::thread peer = send_Chunks(s, {{0, 1, 2, 0x7F, 3, 0x05, 0x06}});
+  std::thread peer = send_chunks(s, {{0, 1, 2, 0x7F, 3, 0x05, 0x06}});
   EXPECT_EQ(get_Packet_Read(s.local, &p), 0);
   EXPECT_EQ(p.packet_length, 0);
   EXPECT_EQ(get_Packet_Read(s.local, &p), 0);
@@ -128,7 +128,7 @@ TEST(StreamRead, LongestPacket) {
   Bytes bytes{255, 0x00, 0x05, 0x00, 0x06};
   for (int i = 0; i < 250; ++i) bytes.push_back(static_cast<uint8_t>(i));
   Packet p;
-  ASSERT_EQ(read_Chunks({Bytes(bytes.begin(), bytes.begin() + 100), Bytes(bytes.begin() + 100, bytes.end())}, &p), 0);
+  ASSERT_EQ(read_chunks({Bytes(bytes.begin(), bytes.begin() + 100), Bytes(bytes.begin() + 100, bytes.end())}, &p), 0);
   EXPECT_EQ(get_Packet_Data_Length(p), 250);
   EXPECT_EQ(p.data[249], 249);
 }
@@ -137,12 +137,12 @@ TEST(StreamRead, PeerClosesInEachPhase) {
   Packet p;
   init_Packet(&p, NODE_ID::BMC, false, PACKET_TYPE::WRITE, false, ADDRESS::BOOT, 9,
               DATA_TYPE::UINT8, "ab", 2);
-  EXPECT_EQ(read_Chunks({}, &p), 1);
+  EXPECT_EQ(read_chunks({}, &p), 1);
   EXPECT_EQ(p.packet_length, 7);  // untouched
   EXPECT_EQ(p.subaddress, 9);
-  EXPECT_EQ(read_Chunks({{20}, {0x01, 0x05}}, &p), 2);
+  EXPECT_EQ(read_chunks({{20}, {0x01, 0x05}}, &p), 2);
   EXPECT_EQ(p.packet_length, 20);
-  EXPECT_EQ(read_Chunks({{20, 0x01, 0x05, 0x00, 0x00}, {1, 2, 3, 4, 5, 6, 7}}, &p), 3);
+  EXPECT_EQ(read_chunks({{20, 0x01, 0x05, 0x00, 0x00}, {1, 2, 3, 4, 5, 6, 7}}, &p), 3);
   EXPECT_EQ(p.packet_length, 20);
   ASSERT_NE(p.data, nullptr);
   EXPECT_EQ(p.data[6], 7);
@@ -152,7 +152,7 @@ TEST(StreamWrite, SendsTheByteImage) {
   Packet ping;
   init_Packet(&ping, NODE_ID::NAREL_7, false, PACKET_TYPE::PING, true, ADDRESS::NETWORK, 3,
               DATA_TYPE::UINT8, nullptr, 0);
-  EXPECT_EQ(written_Image(ping), (Bytes{3, 0x07, 0x81}));
+  EXPECT_EQ(written_image(ping), (Bytes{3, 0x07, 0x81}));
 
   Packet report;
   const char* text = "Ubuntu 22.04";
@@ -160,16 +160,16 @@ TEST(StreamWrite, SendsTheByteImage) {
               SUBADDRESS_DESCRIPTION_OS, DATA_TYPE::STRING, text, 13);
   Bytes expected{18, 0x01, 0x55, 0x00, 0x05};
   expected.insert(expected.end(), text, text + 13);
-  EXPECT_EQ(written_Image(report), expected);
+  EXPECT_EQ(written_image(report), expected);
 }
 
 TEST(StreamWrite, FailureCodes) {
   signal(SIGPIPE, SIG_IGN);
   Packet report;
-  ASSERT_EQ(read_Chunks({float_report}, &report), 0);
+  ASSERT_EQ(read_chunks({float_report}, &report), 0);
   {
     SocketPair s;
-    s.close_Peer();
+    s.close_peer();
     EXPECT_EQ(set_Packet_Write(s.local, report), 1);
   }
   // A non-blocking pipe with room for exactly the 5 header bytes: the header
@@ -190,7 +190,7 @@ TEST(StreamWrite, RecordWithoutItsDataSendsNothing) {
   // A refused data store leaves the length counting bytes that are gone;
   // a copy of such a record has no array either.
   Packet source;
-  ASSERT_EQ(read_Chunks({float_report}, &source), 0);
+  ASSERT_EQ(read_chunks({float_report}, &source), 0);
   ASSERT_EQ(set_Packet_Data(&source, DATA_TYPE::UINT64, "", 40), 2);
   Packet copy;
   init_Packet(&copy, source);
@@ -199,7 +199,7 @@ TEST(StreamWrite, RecordWithoutItsDataSendsNothing) {
   EXPECT_EQ(set_Packet_Write(s.local, source), 2);
   EXPECT_EQ(set_Packet_Write(s.local, copy), 2);
   shutdown(s.local, SHUT_WR);
-  EXPECT_EQ(read_All(s.peer), Bytes{});
+  EXPECT_EQ(read_until_closed(s.peer), Bytes{});
 }
 
 TEST(StreamRoundTrip, ReadBackAndWriteBackByteForByte) {
@@ -210,7 +210,7 @@ TEST(StreamRoundTrip, ReadBackAndWriteBackByteForByte) {
   for (const Bytes& b : images) stream.insert(stream.end(), b.begin(), b.end());
 
   SocketPair in, out;
-  std::thread peer = send_Chunks(in, {Bytes(stream.begin(), stream.begin() + 7),
+  std::thread peer = send_chunks(in, {Bytes(stream.begin(), stream.begin() + 7),
                                       Bytes(stream.begin() + 7, stream.end())});
   for (size_t i = 0; i < sizeof images / sizeof images[0]; ++i) {
     Packet p;
@@ -219,5 +219,5 @@ TEST(StreamRoundTrip, ReadBackAndWriteBackByteForByte) {
   }
   peer.join();
   shutdown(out.local, SHUT_WR);
-  EXPECT_EQ(read_All(out.peer), stream);
+  EXPECT_EQ(read_until_closed(out.peer), stream);
 }

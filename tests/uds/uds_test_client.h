@@ -26,25 +26,25 @@ class Client {
   bool connected() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   bool send(const BMC::Packet& packet);
-  bool send_Bytes(const void* bytes, size_t length);
+  bool send_bytes(const void* bytes, size_t length);
   // 0 a packet arrived (get_Packet_Read's codes otherwise).
   uint8_t receive(BMC::Packet* packet);
   // True when something (data or end of stream) arrives within ms.
-  bool readable_Within(int ms);
+  bool readable_within(int ms);
   // True when the server has closed the connection (end of stream).
-  bool closed_By_Server();
-  void set_Close();
+  bool closed_by_server();
+  void set_close();
 
  private:
   int fd_ = -1;
 };
 
 // A READ/WRITE style request with a string payload.
-void set_Request(BMC::Packet* packet, BMC::PACKET_TYPE type, bool response_require,
+void set_request(BMC::Packet* packet, BMC::PACKET_TYPE type, bool response_require,
                  uint8_t subaddress, const char* text, BMC::NODE_ID node = BMC::NODE_ID::NAREL_3);
 
 // Number of descriptors open in this process.
-int get_Open_Fd_Count();
+int get_open_fd_count();
 
 // Subaddress for which the test handler fails; it still fills the response.
 const uint8_t failing_subaddress = 0xEE;
@@ -53,22 +53,22 @@ const uint8_t error_handler_subaddress = 0xEF;
 
 // Echoes the request as a WRITE_RESPONSE with the same data; fails for
 // failing_subaddress.
-int echo_Handler(const BMC::Packet& request, BMC::Packet* response);
+int echo_handler(const BMC::Packet& request, BMC::Packet* response);
 // Records its call and marks the response with error_handler_subaddress.
-int error_Handler(BMC::Packet* response, uint8_t code);
+int error_handler(BMC::Packet* response, uint8_t code);
 extern std::atomic<int> error_handler_calls;
 extern std::atomic<int> error_handler_last_code;
 
 // Fresh folder, SIGPIPE ignored, standard output captured; the server is
 // stopped when the test ends.
-class Server_Test : public ::testing::Test {
+class ServerTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  std::string socket_Path() const { return dir_.file("uds.sock"); }
+  std::string socket_path() const { return dir_.file("uds.sock"); }
   int start(bool with_error_handler = true);
   // Stops the server and returns everything written to standard output.
-  std::string stop_And_Log();
+  std::string stop_and_log();
 
   nk_test::TempDir dir_;
 

@@ -26,39 +26,39 @@ namespace {
 
 TEST(Tools_Text, HexBytesAcceptSeparatorsAndRefuseBrokenPairs) {
   std::vector<uint8_t> bytes;
-  ASSERT_TRUE(get_Hex_Bytes("01 a0:FF,7e", &bytes));
+  ASSERT_TRUE(get_hex_bytes("01 a0:FF,7e", &bytes));
   EXPECT_EQ(bytes, (std::vector<uint8_t>{0x01, 0xa0, 0xff, 0x7e}));
-  ASSERT_TRUE(get_Hex_Bytes("", &bytes));
+  ASSERT_TRUE(get_hex_bytes("", &bytes));
   EXPECT_TRUE(bytes.empty());
-  EXPECT_FALSE(get_Hex_Bytes("0", &bytes));
-  EXPECT_FALSE(get_Hex_Bytes("0 1", &bytes));
-  EXPECT_FALSE(get_Hex_Bytes("zz", &bytes));
-  EXPECT_TRUE(get_Hex_Bytes(std::string(500, 'a'), &bytes));
-  EXPECT_FALSE(get_Hex_Bytes(std::string(502, 'a'), &bytes));
+  EXPECT_FALSE(get_hex_bytes("0", &bytes));
+  EXPECT_FALSE(get_hex_bytes("0 1", &bytes));
+  EXPECT_FALSE(get_hex_bytes("zz", &bytes));
+  EXPECT_TRUE(get_hex_bytes(std::string(500, 'a'), &bytes));
+  EXPECT_FALSE(get_hex_bytes(std::string(502, 'a'), &bytes));
 }
 
 TEST(Tools_Text, NamesAndNumbers) {
   PACKET_TYPE type;
-  ASSERT_TRUE(get_Type("read_response", &type));
+  ASSERT_TRUE(get_type("read_response", &type));
   EXPECT_EQ(type, PACKET_TYPE::READ_RESPONSE);
-  ASSERT_TRUE(get_Type("5", &type));
+  ASSERT_TRUE(get_type("5", &type));
   EXPECT_EQ(type, PACKET_TYPE::WRITE);
-  EXPECT_FALSE(get_Type("7", &type));
-  EXPECT_FALSE(get_Type("reed", &type));
+  EXPECT_FALSE(get_type("7", &type));
+  EXPECT_FALSE(get_type("reed", &type));
 
   ADDRESS address;
-  ASSERT_TRUE(get_Address("Network", &address));
+  ASSERT_TRUE(get_address("Network", &address));
   EXPECT_EQ(address, ADDRESS::NETWORK);
-  ASSERT_TRUE(get_Address("0x0f", &address));
+  ASSERT_TRUE(get_address("0x0f", &address));
   EXPECT_EQ(address, ADDRESS::BOOT);
-  EXPECT_FALSE(get_Address("16", &address));
+  EXPECT_FALSE(get_address("16", &address));
 
   unsigned int value = 0;
-  ASSERT_TRUE(get_Number("010", 255, &value));
+  ASSERT_TRUE(get_number("010", 255, &value));
   EXPECT_EQ(value, 10u);  // decimal, not octal
-  EXPECT_FALSE(get_Number("256", 255, &value));
-  EXPECT_FALSE(get_Number("-1", 255, &value));
-  EXPECT_FALSE(get_Number("12x", 255, &value));
+  EXPECT_FALSE(get_number("256", 255, &value));
+  EXPECT_FALSE(get_number("-1", 255, &value));
+  EXPECT_FALSE(get_number("12x", 255, &value));
 }
 
 TEST(Tools_Text, RequestFromFieldsAndBackToText) {
@@ -72,27 +72,27 @@ TEST(Tools_Text, RequestFromFieldsAndBackToText) {
   fields.text = "node-3";
   Packet packet;
   std::string error;
-  ASSERT_TRUE(set_Request_Packet(fields, &packet, &error));
+  ASSERT_TRUE(set_request_packet(fields, &packet, &error));
   EXPECT_EQ(packet.packet_length, 12);
   EXPECT_TRUE(get_Packet_Response_Require_Flag(packet));
-  EXPECT_EQ(get_Packet_Line(packet), "type=WRITE node=3 address=NETWORK subaddress=7 data=\"node-3\"");
+  EXPECT_EQ(get_packet_line(packet), "type=WRITE node=3 address=NETWORK subaddress=7 data=\"node-3\"");
 
   fields.has_text = false;
   fields.bytes = {0x01, 0xff};
-  ASSERT_TRUE(set_Request_Packet(fields, &packet, &error));
+  ASSERT_TRUE(set_request_packet(fields, &packet, &error));
   set_Packet_Node_ID_Broadcast(&packet, NODE_ID::NAREL_3, true);
-  EXPECT_EQ(get_Packet_Line(packet),
+  EXPECT_EQ(get_packet_line(packet),
             "type=WRITE node=3 address=NETWORK subaddress=7 broadcast=yes hex=01 ff");
 
   fields.type = PACKET_TYPE::PING;
-  ASSERT_TRUE(set_Request_Packet(fields, &packet, &error));
+  ASSERT_TRUE(set_request_packet(fields, &packet, &error));
   EXPECT_EQ(packet.packet_length, 3);
-  EXPECT_EQ(get_Packet_Line(packet), "type=PING node=3");
+  EXPECT_EQ(get_packet_line(packet), "type=PING node=3");
 
   fields.type = PACKET_TYPE::WRITE;
   fields.has_text = true;
   fields.text = std::string(250, 'x');
-  EXPECT_FALSE(set_Request_Packet(fields, &packet, &error));
+  EXPECT_FALSE(set_request_packet(fields, &packet, &error));
   EXPECT_FALSE(error.empty());
 }
 
@@ -103,8 +103,8 @@ TEST(Tools_Example_Handler, AnswersDescriptionReadsAndEchoesTheRest) {
   Packet response;
   init_Packet(&request, NODE_ID::NAREL_4, false, PACKET_TYPE::READ, true, ADDRESS::DESCRIPTION,
               SUBADDRESS_DESCRIPTION_PROCUCT_NAME, DATA_TYPE::UINT8, nullptr, 0);
-  ASSERT_EQ(example_handler::set_Response(request, &response), 0);
-  EXPECT_EQ(get_Packet_Line(response), std::string("type=READ_RESPONSE node=4 address=DESCRIPTION "
+  ASSERT_EQ(example_handler::set_response(request, &response), 0);
+  EXPECT_EQ(get_packet_line(response), std::string("type=READ_RESPONSE node=4 address=DESCRIPTION "
                                                     "subaddress=0 data=\"") +
                                            example_handler::product_name + "\"");
 
@@ -112,14 +112,14 @@ TEST(Tools_Example_Handler, AnswersDescriptionReadsAndEchoesTheRest) {
   init_Packet(&request, NODE_ID::NAREL_4, false, PACKET_TYPE::WRITE, true, ADDRESS::FAN, 2,
               DATA_TYPE::UINT8, bytes, 3);
   Packet echo;
-  ASSERT_EQ(example_handler::set_Response(request, &echo), 0);
-  EXPECT_EQ(get_Packet_Line(echo), get_Packet_Line(request));
+  ASSERT_EQ(example_handler::set_response(request, &echo), 0);
+  EXPECT_EQ(get_packet_line(echo), get_packet_line(request));
   EXPECT_FALSE(get_Packet_Response_Require_Flag(echo));
 }
 
 // ---- both programs ----
 
-std::string get_Command_Output(const std::string& command) {
+std::string get_command_output(const std::string& command) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return output;
@@ -145,7 +145,7 @@ TEST(Tools_Programs, ClientGetsAnswerAndBroadcastsThenServerStopsOnSigterm) {
   for (int i = 0; i < 200 && access(socket_path.c_str(), F_OK) != 0; i++) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  std::string output = get_Command_Output(std::string(RUVO_PACKET_CLIENT) + " " + socket_path +
+  std::string output = get_command_output(std::string(RUVO_PACKET_CLIENT) + " " + socket_path +
                                           " --type read --subaddress 1 --response --node 3 --time 0.4");
   kill(server, SIGTERM);
   int status = 0;
@@ -167,9 +167,9 @@ TEST(Tools_Programs, ClientGetsAnswerAndBroadcastsThenServerStopsOnSigterm) {
 TEST(Tools_Programs, ClientReportsMissingServerAndBadOptions) {
   nk_test::TempDir dir;
   std::string client = std::string(RUVO_PACKET_CLIENT) + " " + dir.file("none.sock");
-  EXPECT_EQ(get_Command_Output(client + " 2>/dev/null"), "exit 1");
-  EXPECT_EQ(get_Command_Output(client + " --hex 0 2>/dev/null"), "exit 2");
-  EXPECT_EQ(get_Command_Output(client + " --type 9 2>/dev/null"), "exit 2");
+  EXPECT_EQ(get_command_output(client + " 2>/dev/null"), "exit 1");
+  EXPECT_EQ(get_command_output(client + " --hex 0 2>/dev/null"), "exit 2");
+  EXPECT_EQ(get_command_output(client + " --type 9 2>/dev/null"), "exit 2");
 }
 
 }  // namespace

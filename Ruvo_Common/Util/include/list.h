@@ -122,10 +122,10 @@ class List {
 
  private:
   template <typename Work>
-  uint8_t run_Locked(bool lock_ignore, Work work);
-  bool get_Range_Held(unsigned int index, unsigned int count) const;
-  uint8_t set_Insert_Held(unsigned int index, const T* data, unsigned int count);
-  uint8_t get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last,
+  uint8_t run_locked(bool lock_ignore, Work work);
+  bool get_range_held(unsigned int index, unsigned int count) const;
+  uint8_t set_insert_held(unsigned int index, const T* data, unsigned int count);
+  uint8_t get_find(const T& data, unsigned int* index, Equal_Function equal, bool last,
                    bool lock_ignore);
 };
 

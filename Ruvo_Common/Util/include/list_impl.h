@@ -43,18 +43,18 @@ uint8_t List<T>::set_Manual_Lock(bool enable) {
 
 template <typename T>
 template <typename Work>
-uint8_t List<T>::run_Locked(bool lock_ignore, Work work) {
+uint8_t List<T>::run_locked(bool lock_ignore, Work work) {
   return lock_ignore ? work() : container_lock::run(set_Lock, lock_data, work);
 }
 
 template <typename T>
-bool List<T>::get_Range_Held(unsigned int index, unsigned int count) const {
+bool List<T>::get_range_held(unsigned int index, unsigned int count) const {
   return index < buffer_count && count <= buffer_count - index;
 }
 
 template <typename T>
 uint8_t List<T>::set_Size(unsigned int size, bool lock_ignore) {
-  return run_Locked(lock_ignore, [&]() -> uint8_t {
+  return run_locked(lock_ignore, [&]() -> uint8_t {
     if (size == 0 || size < buffer_count) return 1;
     T* storage = container_storage::allocate<T>(size);
     if (storage == nullptr) return 1;
@@ -69,7 +69,7 @@ uint8_t List<T>::set_Size(unsigned int size, bool lock_ignore) {
 
 template <typename T>
 uint8_t List<T>::set_Clear(bool lock_ignore) {
-  return run_Locked(lock_ignore, [&]() -> uint8_t {
+  return run_locked(lock_ignore, [&]() -> uint8_t {
     if (buffer_ptr != nullptr && buffer_size > 0) {
       memset(static_cast<void*>(buffer_ptr), 0, sizeof(T) * buffer_size);
       buffer_count = 0;
@@ -80,8 +80,8 @@ uint8_t List<T>::set_Clear(bool lock_ignore) {
 
 template <typename T>
 uint8_t List<T>::set_Data(unsigned int index, const T* data, unsigned int count, bool lock_ignore) {
-  return run_Locked(lock_ignore, [&]() -> uint8_t {
-    if (data == nullptr || !get_Range_Held(index, count)) return 1;
+  return run_locked(lock_ignore, [&]() -> uint8_t {
+    if (data == nullptr || !get_range_held(index, count)) return 1;
     for (unsigned int i = 0; i < count; ++i) buffer_ptr[index + i] = data[i];
     return 0;
   });
@@ -100,12 +100,12 @@ uint8_t List<T>::set_Data_Add(const T& data, bool lock_ignore) {
 template <typename T>
 uint8_t List<T>::set_Data_Add(const T* data, unsigned int count, bool lock_ignore) {
   // The end is taken under the lock: another thread may append meanwhile.
-  return run_Locked(lock_ignore,
-                    [&]() -> uint8_t { return set_Insert_Held(buffer_count, data, count); });
+  return run_locked(lock_ignore,
+                    [&]() -> uint8_t { return set_insert_held(buffer_count, data, count); });
 }
 
 template <typename T>
-uint8_t List<T>::set_Insert_Held(unsigned int index, const T* data, unsigned int count) {
+uint8_t List<T>::set_insert_held(unsigned int index, const T* data, unsigned int count) {
   if (data == nullptr || index > buffer_count || count > buffer_size - buffer_count) return 1;
   unsigned int tail = buffer_count - index;
   if (tail > 0 && count > 0) {
@@ -120,7 +120,7 @@ uint8_t List<T>::set_Insert_Held(unsigned int index, const T* data, unsigned int
 template <typename T>
 uint8_t List<T>::set_Insert(unsigned int index, const T* data, unsigned int count,
                             bool lock_ignore) {
-  return run_Locked(lock_ignore, [&]() -> uint8_t { return set_Insert_Held(index, data, count); });
+  return run_locked(lock_ignore, [&]() -> uint8_t { return set_insert_held(index, data, count); });
 }
 
 template <typename T>
@@ -130,8 +130,8 @@ uint8_t List<T>::set_Insert(unsigned int index, const T& data, bool lock_ignore)
 
 template <typename T>
 uint8_t List<T>::set_Remove(unsigned int index, unsigned int count, bool lock_ignore) {
-  return run_Locked(lock_ignore, [&]() -> uint8_t {
-    if (!get_Range_Held(index, count)) return 1;
+  return run_locked(lock_ignore, [&]() -> uint8_t {
+    if (!get_range_held(index, count)) return 1;
     unsigned int tail = buffer_count - index - count;
     if (tail > 0 && count > 0) {
       memmove(static_cast<void*>(buffer_ptr + index),
@@ -166,8 +166,8 @@ uint8_t List<T>::set_Remove_All(const T& data, bool lock_ignore) {
 
 template <typename T>
 uint8_t List<T>::get_Data(unsigned int index, T* data, unsigned int count, bool lock_ignore) {
-  return run_Locked(lock_ignore, [&]() -> uint8_t {
-    if (data == nullptr || !get_Range_Held(index, count)) return 1;
+  return run_locked(lock_ignore, [&]() -> uint8_t {
+    if (data == nullptr || !get_range_held(index, count)) return 1;
     for (unsigned int i = 0; i < count; ++i) data[i] = buffer_ptr[index + i];
     return 0;
   });
@@ -200,9 +200,9 @@ unsigned int List<T>::get_Size() {
 }
 
 template <typename T>
-uint8_t List<T>::get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last,
+uint8_t List<T>::get_find(const T& data, unsigned int* index, Equal_Function equal, bool last,
                           bool lock_ignore) {
-  return run_Locked(lock_ignore, [&]() -> uint8_t {
+  return run_locked(lock_ignore, [&]() -> uint8_t {
     auto element = [this](unsigned int i) -> const T& { return buffer_ptr[i]; };
     return container_search::find(buffer_count, element, data, equal, last, index);
   });
@@ -210,24 +210,24 @@ uint8_t List<T>::get_Find(const T& data, unsigned int* index, Equal_Function equ
 
 template <typename T>
 uint8_t List<T>::get_Find_Index(const T& data, unsigned int* index, bool lock_ignore) {
-  return get_Find(data, index, nullptr, false, lock_ignore);
+  return get_find(data, index, nullptr, false, lock_ignore);
 }
 
 template <typename T>
 uint8_t List<T>::get_Find_Index_With(const T& data, unsigned int* index, Equal_Function equal,
                                      bool lock_ignore) {
   if (equal == nullptr) return 1;
-  return get_Find(data, index, equal, false, lock_ignore);
+  return get_find(data, index, equal, false, lock_ignore);
 }
 
 template <typename T>
 uint8_t List<T>::get_Find_Index_Last(const T& data, unsigned int* index, bool lock_ignore) {
-  return get_Find(data, index, nullptr, true, lock_ignore);
+  return get_find(data, index, nullptr, true, lock_ignore);
 }
 
 template <typename T>
 uint8_t List<T>::get_Find_Index_Last_With(const T& data, unsigned int* index,
                                           Equal_Function equal, bool lock_ignore) {
   if (equal == nullptr) return 1;
-  return get_Find(data, index, equal, true, lock_ignore);
+  return get_find(data, index, equal, true, lock_ignore);
 }

@@ -95,9 +95,9 @@ class Queue {
 
  private:
   template <typename Work>
-  uint8_t run_Locked(Work work);
-  unsigned int get_Slot(unsigned int position) const;
-  uint8_t get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last);
+  uint8_t run_locked(Work work);
+  unsigned int get_slot(unsigned int position) const;
+  uint8_t get_find(const T& data, unsigned int* index, Equal_Function equal, bool last);
 };
 
 #include "queue_impl.h"

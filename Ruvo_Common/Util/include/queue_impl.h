@@ -36,12 +36,12 @@ uint8_t Queue<T>::set_Lock_Control_Handler(uint8_t (*set_lock)(bool, void*), voi
 
 template <typename T>
 template <typename Work>
-uint8_t Queue<T>::run_Locked(Work work) {
+uint8_t Queue<T>::run_locked(Work work) {
   return container_lock::run(set_Lock, lock_data, work);
 }
 
 template <typename T>
-unsigned int Queue<T>::get_Slot(unsigned int position) const {
+unsigned int Queue<T>::get_slot(unsigned int position) const {
   unsigned int slot = buffer_front + position;
   return slot >= buffer_size ? slot - buffer_size : slot;
 }
@@ -53,7 +53,7 @@ uint8_t Queue<T>::Enqueue(const T& data) {
 
 template <typename T>
 uint8_t Queue<T>::Enqueue(const T* data, unsigned int count) {
-  return run_Locked([&]() -> uint8_t {
+  return run_locked([&]() -> uint8_t {
     if (data == nullptr || count > buffer_size - buffer_count) return 1;
     for (unsigned int i = 0; i < count; ++i) {
       buffer_ptr[buffer_rear] = data[i];
@@ -71,7 +71,7 @@ uint8_t Queue<T>::Dequeue(T* data) {
 
 template <typename T>
 uint8_t Queue<T>::Dequeue(T* data, unsigned int count) {
-  return run_Locked([&]() -> uint8_t {
+  return run_locked([&]() -> uint8_t {
     if (data == nullptr || count > buffer_count) return 1;
     for (unsigned int i = 0; i < count; ++i) {
       data[i] = buffer_ptr[buffer_front];
@@ -84,12 +84,12 @@ uint8_t Queue<T>::Dequeue(T* data, unsigned int count) {
 
 template <typename T>
 uint8_t Queue<T>::set_Size(unsigned int size) {
-  return run_Locked([&]() -> uint8_t {
+  return run_locked([&]() -> uint8_t {
     if (size == 0 || size < buffer_count) return 1;
     T* storage = container_storage::allocate<T>(size);
     if (storage == nullptr) return 1;
     unsigned int count = buffer_count;
-    for (unsigned int i = 0; i < count; ++i) storage[i] = buffer_ptr[get_Slot(i)];
+    for (unsigned int i = 0; i < count; ++i) storage[i] = buffer_ptr[get_slot(i)];
     container_storage::replace(buffer_ptr, buffer_size, storage, size);
     buffer_front = 0;
     buffer_rear = count == size ? 0 : count;
@@ -99,7 +99,7 @@ uint8_t Queue<T>::set_Size(unsigned int size) {
 
 template <typename T>
 uint8_t Queue<T>::set_Clear() {
-  return run_Locked([&]() -> uint8_t {
+  return run_locked([&]() -> uint8_t {
     buffer_rear = 0;
     buffer_front = 0;
     buffer_count = 0;
@@ -124,7 +124,7 @@ bool Queue<T>::get_Full() {
 
 template <typename T>
 uint8_t Queue<T>::get_Front(T* data) {
-  return run_Locked([&]() -> uint8_t {
+  return run_locked([&]() -> uint8_t {
     if (data == nullptr || buffer_count == 0) return 1;
     *data = buffer_ptr[buffer_front];
     return 0;
@@ -132,32 +132,32 @@ uint8_t Queue<T>::get_Front(T* data) {
 }
 
 template <typename T>
-uint8_t Queue<T>::get_Find(const T& data, unsigned int* index, Equal_Function equal, bool last) {
-  return run_Locked([&]() -> uint8_t {
-    auto element = [this](unsigned int i) -> const T& { return buffer_ptr[get_Slot(i)]; };
+uint8_t Queue<T>::get_find(const T& data, unsigned int* index, Equal_Function equal, bool last) {
+  return run_locked([&]() -> uint8_t {
+    auto element = [this](unsigned int i) -> const T& { return buffer_ptr[get_slot(i)]; };
     return container_search::find(buffer_count, element, data, equal, last, index);
   });
 }
 
 template <typename T>
 uint8_t Queue<T>::get_Find_Index(const T& data, unsigned int* index) {
-  return get_Find(data, index, nullptr, false);
+  return get_find(data, index, nullptr, false);
 }
 
 template <typename T>
 uint8_t Queue<T>::get_Find_Index_With(const T& data, unsigned int* index, Equal_Function equal) {
   if (equal == nullptr) return 1;
-  return get_Find(data, index, equal, false);
+  return get_find(data, index, equal, false);
 }
 
 template <typename T>
 uint8_t Queue<T>::get_Find_Index_Last(const T& data, unsigned int* index) {
-  return get_Find(data, index, nullptr, true);
+  return get_find(data, index, nullptr, true);
 }
 
 template <typename T>
 uint8_t Queue<T>::get_Find_Index_Last_With(const T& data, unsigned int* index,
                                            Equal_Function equal) {
   if (equal == nullptr) return 1;
-  return get_Find(data, index, equal, true);
+  return get_find(data, index, equal, true);
 }
