@@ -65,8 +65,8 @@ void print_latency(const char* what, std::vector<double> samples_ms, const Optio
     const size_t n = samples_ms.size();
     const double median = n % 2 == 1 ? samples_ms[n / 2] : (samples_ms[n / 2 - 1] + samples_ms[n / 2]) / 2;
     const size_t p99_index = std::min(n - 1, (n * 99 + 99) / 100 - 1);  // nearest rank
-    std::printf("link_bench | %s: median %.3f ms, p99 %.3f ms, max %.3f ms (%zu samples, %d ms apart)\n", what,
-                median, samples_ms[p99_index], samples_ms.back(), n, options.spacing_ms);
+    std::printf("link_bench | %s: median %.3f ms, p99 %.3f ms, max %.3f ms (%zu samples, %d ms apart)\n", what, median,
+                samples_ms[p99_index], samples_ms.back(), n, options.spacing_ms);
 }
 
 // Frames from the BMC, one at a time: line fall to the node's read.
@@ -96,8 +96,8 @@ std::vector<double> measure_transmit(vboard::VirtualBoard& board, const Options&
 {
     BMC::Packet ping;
     BMC::Packet response;
-    BMC::init_Packet(&ping, BMC::NODE_ID::NAREL_1, false, BMC::PACKET_TYPE::PING, false, BMC::ADDRESS::DESCRIPTION,
-                     0, BMC::DATA_TYPE::UINT8, nullptr, 0);
+    BMC::init_Packet(&ping, BMC::NODE_ID::NAREL_1, false, BMC::PACKET_TYPE::PING, false, BMC::ADDRESS::DESCRIPTION, 0,
+                     BMC::DATA_TYPE::UINT8, nullptr, 0);
     std::vector<Clock::time_point> queued;
     const size_t before = board.received_frames().size();
     for (int i = 0; i < options.samples; ++i) {

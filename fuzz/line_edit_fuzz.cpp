@@ -51,8 +51,8 @@ void check_replace(const std::string& content, const std::string& name, char tok
     if (result != 0) {
         nk_fuzz::fail("replace_entries returned " + std::to_string(result));
     }
-    const bool single_line = name.find('\n') == std::string::npos && data.find('\n') == std::string::npos &&
-                             token != '\n';
+    const bool single_line =
+        name.find('\n') == std::string::npos && data.find('\n') == std::string::npos && token != '\n';
     if (single_line && count_lines(out) != count_lines(content)) {
         nk_fuzz::fail("a replacement changed the number of lines");
     }

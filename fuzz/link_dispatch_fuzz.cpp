@@ -22,8 +22,8 @@ void check_packet(const uint8_t (&frame)[i2c_frame_size], const BMC::Packet& pac
     const uint8_t length = frame[0];
     const size_t header = length < BMC::packet_header_length ? length : BMC::packet_header_length;
     const uint8_t fields[BMC::packet_header_length] = {packet.packet_length, packet.packet_control1,
-                                                      packet.packet_control2, static_cast<uint8_t>(packet.address),
-                                                      packet.subaddress};
+                                                       packet.packet_control2, static_cast<uint8_t>(packet.address),
+                                                       packet.subaddress};
     for (size_t i = 0; i < BMC::packet_header_length; ++i) {
         if (fields[i] != (i < header ? frame[i] : 0)) {
             nk_fuzz::fail("header byte " + std::to_string(i) + " does not mirror the frame");

@@ -153,8 +153,7 @@ bool holds_value(Command command, const std::string& line, const std::string& va
         const std::size_t slash = line.rfind('/');
         const std::string bits = slash == std::string::npos ? "" : line.substr(slash + 1);
         return line.find("addresses: ") != std::string::npos && ends_with(bits, "]") && bits.size() >= 2 &&
-               bits.size() <= 3 && bits.find_first_not_of("0123456789") == bits.size() - 1 &&
-               std::stoi(bits) <= 32;
+               bits.size() <= 3 && bits.find_first_not_of("0123456789") == bits.size() - 1 && std::stoi(bits) <= 32;
     }
     case Command::gateway:
         return ends_with(line, "gateway4: " + value);
@@ -170,8 +169,8 @@ bool holds_value(Command command, const std::string& line, const std::string& va
     }
 }
 
-void check_changed_line(Command command, const std::string& before, const std::string& after,
-                        const std::string& value, uint8_t mode_byte)
+void check_changed_line(Command command, const std::string& before, const std::string& after, const std::string& value,
+                        uint8_t mode_byte)
 {
     const std::vector<std::string> keys = keys_of(command);
     if (!holds_key(before, keys) || !holds_key(after, keys)) {

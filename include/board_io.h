@@ -35,8 +35,8 @@ constexpr std::size_t gpio_path_buffer_size = platform::platform_buffer(64);
 
 // The longest path: a ten-digit negative line number with "/active_low"
 // (42 characters on the node) and its NUL.
-static_assert(sizeof(NK_PLATFORM_PATH("/sys/class/gpio/gpio")) - 1 + sizeof("-2147483648") - 1 +
-                      sizeof("/active_low") - 1 + 1 <=
+static_assert(sizeof(NK_PLATFORM_PATH("/sys/class/gpio/gpio")) - 1 + sizeof("-2147483648") - 1 + sizeof("/active_low") -
+                      1 + 1 <=
                   gpio_path_buffer_size,
               "every GPIO attribute path fits its buffer");
 static_assert(INT_MIN == -2147483647 - 1, "line numbers have at most ten digits and a sign");

@@ -35,8 +35,8 @@ constexpr bool prefix_is_safe(const char* s)
     // The prefix is pasted into printf formats and shell command lines.
     for (; *s != '\0'; ++s) {
         const char c = *s;
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '/' || c == '.' || c == '_' || c == '-' || c == '+';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                        c == '.' || c == '_' || c == '-' || c == '+';
         if (!ok) {
             return false;
         }

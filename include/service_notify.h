@@ -50,8 +50,7 @@ struct Link_Progress {
 // Pure step of the watchdog: notes the link's counter at `now`; true while
 // the counter advanced within link_progress_window of now (the first sample
 // counts as an advance).
-bool update_link_progress(Link_Progress& progress, uint64_t link_loop_count,
-                          std::chrono::steady_clock::time_point now);
+bool update_link_progress(Link_Progress& progress, uint64_t link_loop_count, std::chrono::steady_clock::time_point now);
 
 // Sends "WATCHDOG=1" when the watchdog is on and the link progresses.
 // Returns whether it sent.

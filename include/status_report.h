@@ -37,8 +37,8 @@ struct Report_Schedule {
 // this order, and only while nothing was chosen yet: a flag that was not
 // asked stays pending for the next call.
 Report_Kind choose_due_report(Report_Schedule& schedule, bool description_forced,
-                           const std::function<bool()>& take_address_flag,
-                           const std::function<bool()>& take_temperature_flag);
+                              const std::function<bool()>& take_address_flag,
+                              const std::function<bool()>& take_temperature_flag);
 
 // Sends the report that is due (product_info_send forces the description
 // batch). Reports that the link refuses are lost; nothing is retried.

@@ -41,11 +41,11 @@
 
 namespace {
 
-const unsigned int queue_size = 200;                  // slots in each queue
-const uint8_t packet_rx_timeout_value_sec = 3;        // a requester's wait, from the current whole second
+const unsigned int queue_size = 200;            // slots in each queue
+const uint8_t packet_rx_timeout_value_sec = 3;  // a requester's wait, from the current whole second
 const char* const i2c_node_path = NK_PLATFORM_PATH("/dev/i2c-0");
 const uint8_t i2c_bmc_slave_address = 8;
-const int bmc_attention_gpio = 480;                   // low while the BMC holds a frame for the node
+const int bmc_attention_gpio = 480;  // low while the BMC holds a frame for the node
 const useconds_t start_poll_period_us = 10 * 1000;
 const unsigned char error_code_write_failed = 1;
 
@@ -70,7 +70,7 @@ pthread_cond_t RX_queue_condition = PTHREAD_COND_INITIALIZER;
 pthread_t thread;
 std::atomic<bool> thread_start_flag{false};         // set-up done, loop not left
 std::atomic<bool> thread_stop_request_flag{false};  // the stop call asks the worker to leave
-std::atomic<uint64_t> loop_count{0};               // iterations of the worker's loop
+std::atomic<uint64_t> loop_count{0};                // iterations of the worker's loop
 std::atomic<bool> thread_end_flag{false};           // the worker has finished (start call's view)
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, unsigned char) = nullptr;
 
@@ -138,7 +138,7 @@ bool set_I2C_Packet_Write(int i2c_fd, uint8_t address, const BMC::Packet& packet
     const ssize_t written = set_i2c_transaction(i2c_fd, address, I2C_Direction::WRITE, buffer, length);
     if (written <= 0) {
         log_line("[ERROR] %s: packet write failed, %d, %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
-               strerror(errno));
+                 strerror(errno));
         return true;
     }
     return false;

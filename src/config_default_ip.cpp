@@ -18,8 +18,8 @@
 
 #include "config_internal.h"
 #include "fd_holder.h"
-#include "platform_paths.h"
 #include "log_line.h"
+#include "platform_paths.h"
 
 namespace {
 

@@ -63,8 +63,8 @@ void cut_first_token(std::string& text, char delimiter)
     }
 }
 
-std::optional<std::string> find_value(std::string_view content, const char* name, char token,
-                                      const char* ignore_str, bool ignore_comment_flag)
+std::optional<std::string> find_value(std::string_view content, const char* name, char token, const char* ignore_str,
+                                      bool ignore_comment_flag)
 {
     const std::string search = search_text(name, token);
     std::optional<std::string> value;

@@ -20,8 +20,8 @@ namespace config_edit {
 // the key). The value starts behind the key, past every space, TAB and
 // separator, and is cut at the first CR, then at the first LF, that follows
 // at least one other character. nullopt when no line qualifies.
-std::optional<std::string> find_value(std::string_view content, const char* name, char token,
-                                      const char* ignore_str, bool ignore_comment_flag);
+std::optional<std::string> find_value(std::string_view content, const char* name, char token, const char* ignore_str,
+                                      bool ignore_comment_flag);
 
 // Replaces every matching line that is neither commented out nor excluded
 // (`ignore_str` anywhere in the line) by its indentation and the entry

@@ -92,8 +92,7 @@ private:
 // new content could not be written (the target keeps its old content).
 uint8_t get_Config_Data(const char* file_name, const char* name, char* buffer, char token, const char* ignore_str,
                         bool ignore_comment_flag);
-uint8_t set_Config_Data(const char* file_name, const char* name, const char* data, char token,
-                        const char* ignore_str);
+uint8_t set_Config_Data(const char* file_name, const char* name, const char* data, char token, const char* ignore_str);
 uint8_t set_Config_Data_Comment(const char* file_name, const char* name, bool set_comment, char token,
                                 const char* ignore_str);
 bool set_Config_File_Generate();

@@ -15,27 +15,25 @@
 
 const char* const netplan_config_path = netplan_file_path;
 
-const char* const netplan_static_default_config =
-    "# This is the network config written by 'subiquity'\n"
-    "network:\n"
-    "  ethernets:\n"
-    "    eth0:\n"
-    "      dhcp4: no\n"
-    "      addresses: [x.x.x.x/24]\n"
-    "      gateway4: x.x.x.x\n"
-    "      nameservers:\n"
-    "        addresses: [x.x.x.x,x.x.x.x]\n";
+const char* const netplan_static_default_config = "# This is the network config written by 'subiquity'\n"
+                                                  "network:\n"
+                                                  "  ethernets:\n"
+                                                  "    eth0:\n"
+                                                  "      dhcp4: no\n"
+                                                  "      addresses: [x.x.x.x/24]\n"
+                                                  "      gateway4: x.x.x.x\n"
+                                                  "      nameservers:\n"
+                                                  "        addresses: [x.x.x.x,x.x.x.x]\n";
 
 // Two public resolvers of different operators, so that one outage does not
 // leave the node without name service.
-const char* const netplan_dhcp_default_config =
-    "# This is the network config written by 'subiquity'\n"
-    "network:\n"
-    "  ethernets:\n"
-    "    eth0:\n"
-    "      dhcp4: yes\n"
-    "      nameservers:\n"
-    "        addresses: [1.1.1.1,8.8.8.8]\n";
+const char* const netplan_dhcp_default_config = "# This is the network config written by 'subiquity'\n"
+                                                "network:\n"
+                                                "  ethernets:\n"
+                                                "    eth0:\n"
+                                                "      dhcp4: yes\n"
+                                                "      nameservers:\n"
+                                                "        addresses: [1.1.1.1,8.8.8.8]\n";
 
 NETWORK_MODE network_mode = NETWORK_MODE::DHCP;
 

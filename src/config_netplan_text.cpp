@@ -238,10 +238,9 @@ std::string with_setting(std::string_view text, NETWORK_CONFIG_TYPE type, const 
     case NETWORK_CONFIG_TYPE::GATEWAY:
         return with_entry(commented(text, gateway_key, false), gateway_key, value);
     case NETWORK_CONFIG_TYPE::SUBNETMASK:
-        return with_addresses(commented(text, addresses_key, false, not_dns_list), not_dns_list,
-                              [bits = get_Subnetmask_Bit_Count(value)](const std::string& v) {
-                                  return with_prefix(v, bits);
-                              });
+        return with_addresses(
+            commented(text, addresses_key, false, not_dns_list), not_dns_list,
+            [bits = get_Subnetmask_Bit_Count(value)](const std::string& v) { return with_prefix(v, bits); });
     case NETWORK_CONFIG_TYPE::DNS1:
         return with_addresses(with_dns_lines_active(std::string(text)), not_address_list,
                               [value](const std::string& v) { return with_dns1(v, value); });
@@ -326,8 +325,7 @@ bool is_hostname(const char* text)
         const char c = i < len ? text[i] : '.';
         if (c == '.') {
             const std::size_t label_len = i - label_start;
-            if (label_len == 0 || label_len > hostname_label_max || text[label_start] == '-' ||
-                text[i - 1] == '-') {
+            if (label_len == 0 || label_len > hostname_label_max || text[label_start] == '-' || text[i - 1] == '-') {
                 return false;
             }
             label_start = i + 1;

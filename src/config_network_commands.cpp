@@ -90,25 +90,16 @@ bool set_Config_IP_Address(char* buffer)
     return run_value_command(__func__, NETWORK_CONFIG_TYPE::IP_ADDRESS, buffer);
 }
 
-bool set_Config_Gateway(char* buffer)
-{
-    return run_value_command(__func__, NETWORK_CONFIG_TYPE::GATEWAY, buffer);
-}
+bool set_Config_Gateway(char* buffer) { return run_value_command(__func__, NETWORK_CONFIG_TYPE::GATEWAY, buffer); }
 
 bool set_Config_Subnetmask(char* buffer)
 {
     return run_value_command(__func__, NETWORK_CONFIG_TYPE::SUBNETMASK, buffer);
 }
 
-bool set_Config_Dns1(char* buffer)
-{
-    return run_value_command(__func__, NETWORK_CONFIG_TYPE::DNS1, buffer);
-}
+bool set_Config_Dns1(char* buffer) { return run_value_command(__func__, NETWORK_CONFIG_TYPE::DNS1, buffer); }
 
-bool set_Config_Dns2(char* buffer)
-{
-    return run_value_command(__func__, NETWORK_CONFIG_TYPE::DNS2, buffer);
-}
+bool set_Config_Dns2(char* buffer) { return run_value_command(__func__, NETWORK_CONFIG_TYPE::DNS2, buffer); }
 
 bool run_Apply()
 {

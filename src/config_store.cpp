@@ -222,8 +222,8 @@ bool Config_File::replace(std::string_view content, mode_t new_file_mode)
     // rename replaces the name in the folder held open, whatever it holds
     // by then: it never follows a link.
     const bool ok = (!exists || fchmod(fd.get(), old_st.st_mode & 07777) == 0) &&
-                    write_all(fd.get(), content.data(), content.size()) && fsync(fd.get()) == 0 &&
-                    fd.close_now() && renameat(folder, temp_name.c_str(), folder, name_.c_str()) == 0;
+                    write_all(fd.get(), content.data(), content.size()) && fsync(fd.get()) == 0 && fd.close_now() &&
+                    renameat(folder, temp_name.c_str(), folder, name_.c_str()) == 0;
     if (!ok) {
         const int error = errno;
         unlinkat(folder, temp_name.c_str(), 0);
@@ -288,8 +288,7 @@ uint8_t edit_file(const char* file_name, const char* caller, Edit edit)
 
 }  // namespace
 
-uint8_t set_Config_Data(const char* file_name, const char* name, const char* data, char token,
-                        const char* ignore_str)
+uint8_t set_Config_Data(const char* file_name, const char* name, const char* data, char token, const char* ignore_str)
 {
     return edit_file(file_name, __func__, [&](const std::string& content, std::string& updated) {
         return config_edit::replace_entries(content, name, data, token, ignore_str, updated);

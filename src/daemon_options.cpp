@@ -11,16 +11,15 @@ const char* const build_time = __TIME__;
 
 namespace {
 
-const char* const usage_text =
-    "Usage: nodekeeper [--check | --version | --help]\n"
-    "Management daemon of the node card: reports to the chassis BMC over I2C\n"
-    "and carries out its network commands. Without options it runs as the\n"
-    "service (nodekeeper.service) and logs to standard output.\n"
-    "\n"
-    "  --check    check the node's devices, files and tools once and exit\n"
-    "             (0 all passed, 1 something failed); writes nothing\n"
-    "  --version  print the version and build stamp and exit\n"
-    "  --help     print this text and exit\n";
+const char* const usage_text = "Usage: nodekeeper [--check | --version | --help]\n"
+                               "Management daemon of the node card: reports to the chassis BMC over I2C\n"
+                               "and carries out its network commands. Without options it runs as the\n"
+                               "service (nodekeeper.service) and logs to standard output.\n"
+                               "\n"
+                               "  --check    check the node's devices, files and tools once and exit\n"
+                               "             (0 all passed, 1 something failed); writes nothing\n"
+                               "  --version  print the version and build stamp and exit\n"
+                               "  --help     print this text and exit\n";
 
 }  // namespace
 

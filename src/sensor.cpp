@@ -146,8 +146,8 @@ void init_NAREL_Sensor()
     }
 
     // The listing's last line is the hwmon directory's name.
-    snprintf(command, sizeof command, hwmon_list_format, temp_sensor_i2c_adapter_number,
-             temp_sensor_i2c_adapter_number, address);
+    snprintf(command, sizeof command, hwmon_list_format, temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number,
+             address);
     if (set_Command(command, hwmon_temp, hwmon_name_size) != 0) {
         log_line("[ERROR] %s: get bmc node hwmon path error", __func__);
     }

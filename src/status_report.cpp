@@ -39,8 +39,8 @@ void send_description_batch(BMC::Packet& request, BMC::Packet& response, char* b
 }  // namespace
 
 Report_Kind choose_due_report(Report_Schedule& schedule, bool description_forced,
-                           const std::function<bool()>& take_address_flag,
-                           const std::function<bool()>& take_temperature_flag)
+                              const std::function<bool()>& take_address_flag,
+                              const std::function<bool()>& take_temperature_flag)
 {
     bool description_due = description_forced;
     if (!description_due) {
@@ -75,7 +75,7 @@ void update_Broadcast_Packet(bool product_info_send)
     memset(buffer, 0, sizeof buffer);
 
     switch (choose_due_report(report_schedule, product_info_send, get_Config_Default_IP_Address_Update_Flag,
-                           get_Onboard_Temperature_Update_Flag)) {
+                              get_Onboard_Temperature_Update_Flag)) {
     case Report_Kind::DESCRIPTION:
         send_description_batch(request, response, buffer);
         break;

@@ -12,14 +12,14 @@ namespace packet_text {
 
 // Fields of the one request the client sends.
 struct Request_Fields {
-  uint8_t node = 0;                                  // 0 (BMC) .. 127
-  BMC::PACKET_TYPE type = BMC::PACKET_TYPE::READ;
-  BMC::ADDRESS address = BMC::ADDRESS::DESCRIPTION;
-  uint8_t subaddress = 0;
-  bool response_require = false;
-  bool has_text = false;                             // data is a string (sent with its NUL)
-  std::string text;
-  std::vector<uint8_t> bytes;                        // data as raw bytes (UINT8) when !has_text
+    uint8_t node = 0;  // 0 (BMC) .. 127
+    BMC::PACKET_TYPE type = BMC::PACKET_TYPE::READ;
+    BMC::ADDRESS address = BMC::ADDRESS::DESCRIPTION;
+    uint8_t subaddress = 0;
+    bool response_require = false;
+    bool has_text = false;  // data is a string (sent with its NUL)
+    std::string text;
+    std::vector<uint8_t> bytes;  // data as raw bytes (UINT8) when !has_text
 };
 
 // A packet type or address by name (case-insensitive, e.g. "read_response",

@@ -11,13 +11,14 @@ void set_stop_request(int) { program_stop_requested = 1; }
 
 }  // namespace
 
-void set_program_signals() {
-  setvbuf(stdout, nullptr, _IOLBF, 0);
-  setvbuf(stderr, nullptr, _IOLBF, 0);
-  signal(SIGPIPE, SIG_IGN);
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = set_stop_request;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+void set_program_signals()
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    setvbuf(stderr, nullptr, _IOLBF, 0);
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = set_stop_request;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }

@@ -31,121 +31,149 @@ const uint8_t packet_header_length = 5;       // header of every other packet
 const uint8_t max_packet_data_length = 250;   // so packet_length <= 255
 
 enum PACKET_CONTROL1 : uint8_t {
-  PACKET_BROADCAST_FLAG = 0x80,
-  PACKET_NODE_ID_MASK = 0x7F,
+    PACKET_BROADCAST_FLAG = 0x80,
+    PACKET_NODE_ID_MASK = 0x7F,
 };
 
 enum PACKET_CONTROL2 : uint8_t {
-  PACKET_RESPONSE_REQUIRE_FLAG = 0x80,
-  PACKET_DATA_TYPE_MASK = 0x78,
-  PACKET_TYPE_MASK = 0x07,
+    PACKET_RESPONSE_REQUIRE_FLAG = 0x80,
+    PACKET_DATA_TYPE_MASK = 0x78,
+    PACKET_TYPE_MASK = 0x07,
 };
 
 // Seven low bits of packet_control1: the BMC itself or a node slot.
 enum class NODE_ID : uint8_t {
-  BMC = 0,
-  NAREL_1, NAREL_2, NAREL_3, NAREL_4, NAREL_5, NAREL_6, NAREL_7, NAREL_8,
-  NAREL_9, NAREL_10, NAREL_11, NAREL_12, NAREL_13, NAREL_14, NAREL_15, NAREL_16,
-  NAREL_17, NAREL_18, NAREL_19, NAREL_20, NAREL_21, NAREL_22, NAREL_23, NAREL_24,
-  NAREL_25, NAREL_26, NAREL_27, NAREL_28, NAREL_29, NAREL_30, NAREL_31, NAREL_32,
+    BMC = 0,
+    NAREL_1,
+    NAREL_2,
+    NAREL_3,
+    NAREL_4,
+    NAREL_5,
+    NAREL_6,
+    NAREL_7,
+    NAREL_8,
+    NAREL_9,
+    NAREL_10,
+    NAREL_11,
+    NAREL_12,
+    NAREL_13,
+    NAREL_14,
+    NAREL_15,
+    NAREL_16,
+    NAREL_17,
+    NAREL_18,
+    NAREL_19,
+    NAREL_20,
+    NAREL_21,
+    NAREL_22,
+    NAREL_23,
+    NAREL_24,
+    NAREL_25,
+    NAREL_26,
+    NAREL_27,
+    NAREL_28,
+    NAREL_29,
+    NAREL_30,
+    NAREL_31,
+    NAREL_32,
 };
 
 // The functional block a packet concerns.
 enum class ADDRESS : uint8_t {
-  DESCRIPTION = 0,
-  HOTSWAP = 1,
-  POWER = 2,
-  PSU = 3,
-  FAN = 4,
-  STATUS = 5,
-  BRIDGE1 = 6,
-  BRIDGE2 = 7,
-  BRIDGE3 = 8,
-  BRIDGE4 = 9,
-  BRIDGE5 = 10,
-  BRIDGE6 = 11,
-  BRIDGE7 = 12,
-  BRIDGE8 = 13,
-  NETWORK = 14,
-  BOOT = 15,
+    DESCRIPTION = 0,
+    HOTSWAP = 1,
+    POWER = 2,
+    PSU = 3,
+    FAN = 4,
+    STATUS = 5,
+    BRIDGE1 = 6,
+    BRIDGE2 = 7,
+    BRIDGE3 = 8,
+    BRIDGE4 = 9,
+    BRIDGE5 = 10,
+    BRIDGE6 = 11,
+    BRIDGE7 = 12,
+    BRIDGE8 = 13,
+    NETWORK = 14,
+    BOOT = 15,
 };
 
 // Low three bits of packet_control2 (7 is not a defined type).
 enum class PACKET_TYPE : uint8_t {
-  ERROR = 0,
-  PING = 1,
-  PING_RESPONSE = 2,
-  READ = 3,
-  READ_RESPONSE = 4,
-  WRITE = 5,
-  WRITE_RESPONSE = 6,
+    ERROR = 0,
+    PING = 1,
+    PING_RESPONSE = 2,
+    READ = 3,
+    READ_RESPONSE = 4,
+    WRITE = 5,
+    WRITE_RESPONSE = 6,
 };
 
 // Bits 6..3 of packet_control2. Values 11..15 fit the field but have no
 // item size (get_Data_Type_Size gives 0).
 enum class DATA_TYPE : uint8_t {
-  UINT8 = 0,
-  INT8 = 1,
-  UINT16 = 2,
-  INT16 = 3,
-  UINT32 = 4,
-  INT32 = 5,
-  UINT64 = 6,
-  INT64 = 7,
-  FLOAT = 8,
-  DOUBLE = 9,
-  STRING = 10,
+    UINT8 = 0,
+    INT8 = 1,
+    UINT16 = 2,
+    INT16 = 3,
+    UINT32 = 4,
+    INT32 = 5,
+    UINT64 = 6,
+    INT64 = 7,
+    FLOAT = 8,
+    DOUBLE = 9,
+    STRING = 10,
 };
 
 // Items of address DESCRIPTION.
 enum SUBADDRESS_DESCRIPTION : uint8_t {
-  SUBADDRESS_DESCRIPTION_PROCUCT_NAME = 0,
-  SUBADDRESS_DESCRIPTION_VERSION = 1,
-  SUBADDRESS_DESCRIPTION_IP_ADDRESS = 2,
-  SUBADDRESS_DESCRIPTION_SERIAL_NUMBER = 3,
-  SUBADDRESS_DESCRIPTION_MANAGER_EMAIL_ADDRESS = 4,
-  SUBADDRESS_DESCRIPTION_OS = 5,
-  SUBADDRESS_DESCRIPTION_INFORMATION = 6,
-  SUBADDRESS_DESCRIPTION_LOCATION = 7,
+    SUBADDRESS_DESCRIPTION_PROCUCT_NAME = 0,
+    SUBADDRESS_DESCRIPTION_VERSION = 1,
+    SUBADDRESS_DESCRIPTION_IP_ADDRESS = 2,
+    SUBADDRESS_DESCRIPTION_SERIAL_NUMBER = 3,
+    SUBADDRESS_DESCRIPTION_MANAGER_EMAIL_ADDRESS = 4,
+    SUBADDRESS_DESCRIPTION_OS = 5,
+    SUBADDRESS_DESCRIPTION_INFORMATION = 6,
+    SUBADDRESS_DESCRIPTION_LOCATION = 7,
 };
 
 // Items of address STATUS.
 enum SUBADDRESS_STATUS : uint8_t {
-  SUBADDRESS_STATUS_TEMPERATURE_ONBOARD = 0,
-  SUBADDRESS_STATUS_TEMPERATURE_CPU = 1,
-  SUBADDRESS_STATUS_TEMPERATURE_BMC = 2,
-  SUBADDRESS_STATUS_TEMPERATURE_RACK = 3,
-  SUBADDRESS_STATUS_TEMPERATURE_UNIT_F = 4,
-  SUBADDRESS_STATUS_HUMIDITY_RACK = 5,
-  SUBADDRESS_STATUS_LED_ALARM = 6,
+    SUBADDRESS_STATUS_TEMPERATURE_ONBOARD = 0,
+    SUBADDRESS_STATUS_TEMPERATURE_CPU = 1,
+    SUBADDRESS_STATUS_TEMPERATURE_BMC = 2,
+    SUBADDRESS_STATUS_TEMPERATURE_RACK = 3,
+    SUBADDRESS_STATUS_TEMPERATURE_UNIT_F = 4,
+    SUBADDRESS_STATUS_HUMIDITY_RACK = 5,
+    SUBADDRESS_STATUS_LED_ALARM = 6,
 };
 
 // Items of address NETWORK.
 enum SUBADDRESS_NETWORK : uint8_t {
-  SUBADDRESS_NETWORK_CONFIG_MODE = 0,
-  SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS = 1,
-  SUBADDRESS_NETWORK_CONFIG_GATEWAY = 2,
-  SUBADDRESS_NETWORK_CONFIG_SUBNETMASK = 3,
-  SUBADDRESS_NETWORK_CONFIG_DNS1 = 4,
-  SUBADDRESS_NETWORK_CONFIG_DNS2 = 5,
-  SUBADDRESS_NETWORK_CONFIG_APPLY = 6,
-  SUBADDRESS_NETWORK_CONFIG_HOSTNAME = 7,
+    SUBADDRESS_NETWORK_CONFIG_MODE = 0,
+    SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS = 1,
+    SUBADDRESS_NETWORK_CONFIG_GATEWAY = 2,
+    SUBADDRESS_NETWORK_CONFIG_SUBNETMASK = 3,
+    SUBADDRESS_NETWORK_CONFIG_DNS1 = 4,
+    SUBADDRESS_NETWORK_CONFIG_DNS2 = 5,
+    SUBADDRESS_NETWORK_CONFIG_APPLY = 6,
+    SUBADDRESS_NETWORK_CONFIG_HOSTNAME = 7,
 };
 
 // State of a power supply unit (carried as data).
 enum _SUBADDRESS_PSU_STATUS : uint8_t {
-  SUBADDRESS_PSU_STATUS_NOT_INSERTED = 0,
-  SUBADDRESS_PSU_STATUS_ERROR = 1,
-  SUBADDRESS_PSU_STATUS_POWER_OFF = 2,
-  SUBADDRESS_PSU_STATUS_POWER_ON = 3,
+    SUBADDRESS_PSU_STATUS_NOT_INSERTED = 0,
+    SUBADDRESS_PSU_STATUS_ERROR = 1,
+    SUBADDRESS_PSU_STATUS_POWER_OFF = 2,
+    SUBADDRESS_PSU_STATUS_POWER_ON = 3,
 };
 
 // Power state of a node slot (carried as data).
 enum _SUBADDRESS_POWER_STATUS : uint8_t {
-  SUBADDRESS_POWER_STATUS_NAREL_NOT_INSERTED = 0,
-  SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_OFF = 1,
-  SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON = 2,
-  SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON_READY = 3,
+    SUBADDRESS_POWER_STATUS_NAREL_NOT_INSERTED = 0,
+    SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_OFF = 1,
+    SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON = 2,
+    SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON_READY = 3,
 };
 
 // The packet record. Packed: its first five bytes are the wire header, so
@@ -157,20 +185,20 @@ enum _SUBADDRESS_POWER_STATUS : uint8_t {
 // the copy is the same, a length without data; the stream writer sends none
 // of it.)
 struct __attribute__((packed)) Packet {
-  uint8_t packet_length;    // whole packet in bytes, this byte included
-  uint8_t packet_control1;  // bit 7 broadcast, bits 6..0 NODE_ID
-  uint8_t packet_control2;  // bit 7 response-require, 6..3 DATA_TYPE, 2..0 PACKET_TYPE
-  ADDRESS address;
-  uint8_t subaddress;       // vocabulary depends on address
-  uint8_t* data;            // owned; array new / delete; null when no data
+    uint8_t packet_length;    // whole packet in bytes, this byte included
+    uint8_t packet_control1;  // bit 7 broadcast, bits 6..0 NODE_ID
+    uint8_t packet_control2;  // bit 7 response-require, 6..3 DATA_TYPE, 2..0 PACKET_TYPE
+    ADDRESS address;
+    uint8_t subaddress;  // vocabulary depends on address
+    uint8_t* data;       // owned; array new / delete; null when no data
 
-  Packet();   // all fields zero, data null
-  ~Packet();  // releases data
+    Packet();   // all fields zero, data null
+    ~Packet();  // releases data
 
-  Packet(const Packet&) = delete;             // would share the array
-  Packet& operator=(const Packet&) = delete;  // use init_Packet(dst, src)
-  Packet(Packet&& other) noexcept;             // takes other's array; other becomes empty
-  Packet& operator=(Packet&& other) noexcept;  // releases own array first
+    Packet(const Packet&) = delete;              // would share the array
+    Packet& operator=(const Packet&) = delete;   // use init_Packet(dst, src)
+    Packet(Packet&& other) noexcept;             // takes other's array; other becomes empty
+    Packet& operator=(Packet&& other) noexcept;  // releases own array first
 };
 
 // The first five bytes of the record are the wire header, byte for byte.
@@ -187,9 +215,8 @@ static_assert(offsetof(Packet, data) == packet_header_length, "header is packed"
 // PING / PING_RESPONSE, else 5), address, subaddress, then
 // set_Packet_Data(data_type, data, data_count), whose result is discarded.
 // Returns 1 when packet is null, otherwise 0 (also when the data were refused).
-uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type,
-                    bool response_require, ADDRESS address, uint8_t subaddress,
-                    DATA_TYPE data_type, const void* data, uint8_t data_count);
+uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type, bool response_require,
+                    ADDRESS address, uint8_t subaddress, DATA_TYPE data_type, const void* data, uint8_t data_count);
 
 // Resets the record to a bare header of packet_length (any 0..255): control
 // bytes, address and subaddress 0, old data released, and an uninitialised
@@ -248,8 +275,8 @@ NODE_ID get_Packet_Node_ID(const Packet& packet);
 bool get_Packet_Broadcast(const Packet& packet);
 ADDRESS get_Packet_Address(const Packet& packet);
 uint8_t get_Packet_Subaddress(const Packet& packet);
-PACKET_TYPE get_Packet_Type(const Packet& packet);       // 0..7
-DATA_TYPE get_Packet_Data_Type(const Packet& packet);    // 0..15
+PACKET_TYPE get_Packet_Type(const Packet& packet);     // 0..7
+DATA_TYPE get_Packet_Data_Type(const Packet& packet);  // 0..15
 bool get_Packet_Response_Require_Flag(const Packet& packet);
 // Item size in bytes of one value of type; 0 for any value above 10.
 uint8_t get_Data_Type_Size(DATA_TYPE type);

@@ -120,7 +120,7 @@ const std::map<std::string, Handler>& handlers()
                  return error("mode static|dhcp");
              }
              return queue(board, vboard::network_mode_frame(arg == "static" ? vboard::network_mode_static
-                                                                             : vboard::network_mode_dhcp));
+                                                                            : vboard::network_mode_dhcp));
          }},
         {"ip", text_command(vboard::network_ip_frame)},
         {"netmask", text_command(vboard::network_netmask_frame)},
@@ -192,7 +192,10 @@ const std::map<std::string, Handler>& handlers()
              answer.lines.push_back("ok help");
              return answer;
          }},
-        {"quit", [](VirtualBoard&, const std::string&) { return Answer{{"ok quit"}, true}; }},
+        {"quit",
+         [](VirtualBoard&, const std::string&) {
+             return Answer{{"ok quit"}, true};
+         }},
     };
     return table;
 }
@@ -220,8 +223,10 @@ bool parse_temperature(const std::string& text, int* millidegrees)
 
 bool parse_sensor_set(const std::string& text, vboard::SensorSet* set)
 {
-    static const std::map<std::string, vboard::SensorSet> names = {
-        {"4c", vboard::SENSOR_4C}, {"4d", vboard::SENSOR_4D}, {"both", vboard::SENSOR_BOTH}, {"none", vboard::SENSOR_NONE}};
+    static const std::map<std::string, vboard::SensorSet> names = {{"4c", vboard::SENSOR_4C},
+                                                                   {"4d", vboard::SENSOR_4D},
+                                                                   {"both", vboard::SENSOR_BOTH},
+                                                                   {"none", vboard::SENSOR_NONE}};
     const auto it = names.find(text);
     if (it == names.end()) {
         return false;

@@ -27,9 +27,8 @@ constexpr int frame_poll_ms = 20;  // how soon a frame of the node is printed
 
 void usage()
 {
-    std::fprintf(stderr,
-                 "usage: bmc-sim <prefix> [--sensor 4c|4d|both|none] [--bound 4c|4d|both|none]\n"
-                 "               [--temp MILLIDEG] [--serial TEXT] [--no-eeprom] [--no-bmc] [--no-irq]\n");
+    std::fprintf(stderr, "usage: bmc-sim <prefix> [--sensor 4c|4d|both|none] [--bound 4c|4d|both|none]\n"
+                         "               [--temp MILLIDEG] [--serial TEXT] [--no-eeprom] [--no-bmc] [--no-irq]\n");
 }
 
 bool parse_options(int argc, char** argv, vboard::BoardOptions* options)

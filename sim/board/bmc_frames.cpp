@@ -21,13 +21,19 @@ struct Name {
     const char* name;
 };
 
-#define NAMED(scope, e) {static_cast<unsigned>(scope::e), #e}
-#define PLAIN(e) {static_cast<unsigned>(BMC::e), #e}
+#define NAMED(scope, e)                                                                                                \
+    {                                                                                                                  \
+        static_cast<unsigned>(scope::e), #e                                                                            \
+    }
+#define PLAIN(e)                                                                                                       \
+    {                                                                                                                  \
+        static_cast<unsigned>(BMC::e), #e                                                                              \
+    }
 
 const Name packet_types[] = {
-    NAMED(BMC::PACKET_TYPE, ERROR),         NAMED(BMC::PACKET_TYPE, PING),
-    NAMED(BMC::PACKET_TYPE, PING_RESPONSE), NAMED(BMC::PACKET_TYPE, READ),
-    NAMED(BMC::PACKET_TYPE, READ_RESPONSE), NAMED(BMC::PACKET_TYPE, WRITE),
+    NAMED(BMC::PACKET_TYPE, ERROR),          NAMED(BMC::PACKET_TYPE, PING),
+    NAMED(BMC::PACKET_TYPE, PING_RESPONSE),  NAMED(BMC::PACKET_TYPE, READ),
+    NAMED(BMC::PACKET_TYPE, READ_RESPONSE),  NAMED(BMC::PACKET_TYPE, WRITE),
     NAMED(BMC::PACKET_TYPE, WRITE_RESPONSE),
 };
 
@@ -48,10 +54,14 @@ const Name addresses[] = {
 };
 
 const Name description_items[] = {
-    PLAIN(SUBADDRESS_DESCRIPTION_PROCUCT_NAME),  PLAIN(SUBADDRESS_DESCRIPTION_VERSION),
-    PLAIN(SUBADDRESS_DESCRIPTION_IP_ADDRESS),    PLAIN(SUBADDRESS_DESCRIPTION_SERIAL_NUMBER),
-    PLAIN(SUBADDRESS_DESCRIPTION_MANAGER_EMAIL_ADDRESS), PLAIN(SUBADDRESS_DESCRIPTION_OS),
-    PLAIN(SUBADDRESS_DESCRIPTION_INFORMATION),   PLAIN(SUBADDRESS_DESCRIPTION_LOCATION),
+    PLAIN(SUBADDRESS_DESCRIPTION_PROCUCT_NAME),
+    PLAIN(SUBADDRESS_DESCRIPTION_VERSION),
+    PLAIN(SUBADDRESS_DESCRIPTION_IP_ADDRESS),
+    PLAIN(SUBADDRESS_DESCRIPTION_SERIAL_NUMBER),
+    PLAIN(SUBADDRESS_DESCRIPTION_MANAGER_EMAIL_ADDRESS),
+    PLAIN(SUBADDRESS_DESCRIPTION_OS),
+    PLAIN(SUBADDRESS_DESCRIPTION_INFORMATION),
+    PLAIN(SUBADDRESS_DESCRIPTION_LOCATION),
 };
 
 const Name status_items[] = {
@@ -62,10 +72,10 @@ const Name status_items[] = {
 };
 
 const Name network_items[] = {
-    PLAIN(SUBADDRESS_NETWORK_CONFIG_MODE),       PLAIN(SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS),
-    PLAIN(SUBADDRESS_NETWORK_CONFIG_GATEWAY),    PLAIN(SUBADDRESS_NETWORK_CONFIG_SUBNETMASK),
-    PLAIN(SUBADDRESS_NETWORK_CONFIG_DNS1),       PLAIN(SUBADDRESS_NETWORK_CONFIG_DNS2),
-    PLAIN(SUBADDRESS_NETWORK_CONFIG_APPLY),      PLAIN(SUBADDRESS_NETWORK_CONFIG_HOSTNAME),
+    PLAIN(SUBADDRESS_NETWORK_CONFIG_MODE),    PLAIN(SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS),
+    PLAIN(SUBADDRESS_NETWORK_CONFIG_GATEWAY), PLAIN(SUBADDRESS_NETWORK_CONFIG_SUBNETMASK),
+    PLAIN(SUBADDRESS_NETWORK_CONFIG_DNS1),    PLAIN(SUBADDRESS_NETWORK_CONFIG_DNS2),
+    PLAIN(SUBADDRESS_NETWORK_CONFIG_APPLY),   PLAIN(SUBADDRESS_NETWORK_CONFIG_HOSTNAME),
 };
 
 #undef NAMED
@@ -136,10 +146,21 @@ std::string numbers(const uint8_t* p, size_t n, const char* format)
 size_t item_size(uint8_t data_type)
 {
     switch (static_cast<BMC::DATA_TYPE>(data_type)) {
-    case BMC::DATA_TYPE::UINT8: case BMC::DATA_TYPE::INT8: case BMC::DATA_TYPE::STRING: return 1;
-    case BMC::DATA_TYPE::UINT16: case BMC::DATA_TYPE::INT16: return 2;
-    case BMC::DATA_TYPE::UINT32: case BMC::DATA_TYPE::INT32: case BMC::DATA_TYPE::FLOAT: return 4;
-    case BMC::DATA_TYPE::UINT64: case BMC::DATA_TYPE::INT64: case BMC::DATA_TYPE::DOUBLE: return 8;
+    case BMC::DATA_TYPE::UINT8:
+    case BMC::DATA_TYPE::INT8:
+    case BMC::DATA_TYPE::STRING:
+        return 1;
+    case BMC::DATA_TYPE::UINT16:
+    case BMC::DATA_TYPE::INT16:
+        return 2;
+    case BMC::DATA_TYPE::UINT32:
+    case BMC::DATA_TYPE::INT32:
+    case BMC::DATA_TYPE::FLOAT:
+        return 4;
+    case BMC::DATA_TYPE::UINT64:
+    case BMC::DATA_TYPE::INT64:
+    case BMC::DATA_TYPE::DOUBLE:
+        return 8;
     }
     return 0;
 }
@@ -170,16 +191,26 @@ std::string render_data(uint8_t data_type, const uint8_t* p, size_t n, std::stri
         }
         return escaped_text(p, len);
     }
-    case BMC::DATA_TYPE::UINT8: return numbers<uint8_t>(p, n, "%llu");
-    case BMC::DATA_TYPE::INT8: return numbers<int8_t>(p, n, "%lld");
-    case BMC::DATA_TYPE::UINT16: return numbers<uint16_t>(p, n, "%llu");
-    case BMC::DATA_TYPE::INT16: return numbers<int16_t>(p, n, "%lld");
-    case BMC::DATA_TYPE::UINT32: return numbers<uint32_t>(p, n, "%llu");
-    case BMC::DATA_TYPE::INT32: return numbers<int32_t>(p, n, "%lld");
-    case BMC::DATA_TYPE::UINT64: return numbers<uint64_t>(p, n, "%llu");
-    case BMC::DATA_TYPE::INT64: return numbers<int64_t>(p, n, "%lld");
-    case BMC::DATA_TYPE::FLOAT: return numbers<float>(p, n, "%g");
-    case BMC::DATA_TYPE::DOUBLE: return numbers<double>(p, n, "%g");
+    case BMC::DATA_TYPE::UINT8:
+        return numbers<uint8_t>(p, n, "%llu");
+    case BMC::DATA_TYPE::INT8:
+        return numbers<int8_t>(p, n, "%lld");
+    case BMC::DATA_TYPE::UINT16:
+        return numbers<uint16_t>(p, n, "%llu");
+    case BMC::DATA_TYPE::INT16:
+        return numbers<int16_t>(p, n, "%lld");
+    case BMC::DATA_TYPE::UINT32:
+        return numbers<uint32_t>(p, n, "%llu");
+    case BMC::DATA_TYPE::INT32:
+        return numbers<int32_t>(p, n, "%lld");
+    case BMC::DATA_TYPE::UINT64:
+        return numbers<uint64_t>(p, n, "%llu");
+    case BMC::DATA_TYPE::INT64:
+        return numbers<int64_t>(p, n, "%lld");
+    case BMC::DATA_TYPE::FLOAT:
+        return numbers<float>(p, n, "%g");
+    case BMC::DATA_TYPE::DOUBLE:
+        return numbers<double>(p, n, "%g");
     }
     return hex_bytes(Bytes(p, p + n));
 }
@@ -189,8 +220,8 @@ Bytes network_string_frame(uint8_t item, const std::string& text)
     Bytes data(text.begin(), text.end());
     data.push_back(0);
     return build_frame(static_cast<uint8_t>(BMC::NODE_ID::BMC), false, static_cast<uint8_t>(BMC::PACKET_TYPE::WRITE),
-                       false, static_cast<uint8_t>(BMC::DATA_TYPE::STRING),
-                       static_cast<uint8_t>(BMC::ADDRESS::NETWORK), item, data);
+                       false, static_cast<uint8_t>(BMC::DATA_TYPE::STRING), static_cast<uint8_t>(BMC::ADDRESS::NETWORK),
+                       item, data);
 }
 
 }  // namespace
@@ -268,23 +299,35 @@ Bytes build_frame(uint8_t node, bool broadcast, uint8_t packet_type, bool respon
 Bytes network_mode_frame(uint8_t mode)
 {
     return build_frame(static_cast<uint8_t>(BMC::NODE_ID::BMC), false, static_cast<uint8_t>(BMC::PACKET_TYPE::WRITE),
-                       false, static_cast<uint8_t>(BMC::DATA_TYPE::UINT8),
-                       static_cast<uint8_t>(BMC::ADDRESS::NETWORK), BMC::SUBADDRESS_NETWORK_CONFIG_MODE, Bytes{mode});
+                       false, static_cast<uint8_t>(BMC::DATA_TYPE::UINT8), static_cast<uint8_t>(BMC::ADDRESS::NETWORK),
+                       BMC::SUBADDRESS_NETWORK_CONFIG_MODE, Bytes{mode});
 }
 
 Bytes network_apply_frame()
 {
     return build_frame(static_cast<uint8_t>(BMC::NODE_ID::BMC), false, static_cast<uint8_t>(BMC::PACKET_TYPE::WRITE),
-                       false, static_cast<uint8_t>(BMC::DATA_TYPE::UINT8),
-                       static_cast<uint8_t>(BMC::ADDRESS::NETWORK), BMC::SUBADDRESS_NETWORK_CONFIG_APPLY, Bytes{});
+                       false, static_cast<uint8_t>(BMC::DATA_TYPE::UINT8), static_cast<uint8_t>(BMC::ADDRESS::NETWORK),
+                       BMC::SUBADDRESS_NETWORK_CONFIG_APPLY, Bytes{});
 }
 
-Bytes network_ip_frame(const std::string& a) { return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS, a); }
-Bytes network_gateway_frame(const std::string& a) { return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY, a); }
-Bytes network_netmask_frame(const std::string& m) { return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK, m); }
+Bytes network_ip_frame(const std::string& a)
+{
+    return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS, a);
+}
+Bytes network_gateway_frame(const std::string& a)
+{
+    return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY, a);
+}
+Bytes network_netmask_frame(const std::string& m)
+{
+    return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK, m);
+}
 Bytes network_dns1_frame(const std::string& a) { return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_DNS1, a); }
 Bytes network_dns2_frame(const std::string& a) { return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_DNS2, a); }
-Bytes network_hostname_frame(const std::string& h) { return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME, h); }
+Bytes network_hostname_frame(const std::string& h)
+{
+    return network_string_frame(BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME, h);
+}
 
 bool parse_hex_bytes(const std::string& text, Bytes* out)
 {

@@ -21,20 +21,20 @@ using Bytes = std::vector<uint8_t>;
 // protocol ("WRITE", "STRING", "NETWORK", "SUBADDRESS_NETWORK_CONFIG_HOSTNAME");
 // values without a name are given in decimal ("TYPE7", "DTYPE12", "42").
 struct DecodedFrame {
-    size_t size = 0;              // bytes in the transaction
-    unsigned length = 0;          // byte 0 (packet_length)
-    unsigned node = 0;            // control1 bits 6..0 (0 = BMC, 1..32 = node slots)
-    bool broadcast = false;       // control1 bit 7
-    std::string packet_type;      // control2 bits 2..0
+    size_t size = 0;                // bytes in the transaction
+    unsigned length = 0;            // byte 0 (packet_length)
+    unsigned node = 0;              // control1 bits 6..0 (0 = BMC, 1..32 = node slots)
+    bool broadcast = false;         // control1 bit 7
+    std::string packet_type;        // control2 bits 2..0
     bool response_require = false;  // control2 bit 7
-    std::string data_type;        // control2 bits 6..3
-    std::string address;          // byte 3; empty in a 3-byte frame
-    std::string subaddress;       // byte 4, in the vocabulary of the address; empty in a 3-byte frame
-    std::string data;             // data by data type: STRING as its text (up to the NUL, non-printable
-                                  // bytes as \xHH), numbers in decimal separated by spaces (FLOAT and
-                                  // DOUBLE with %g), bytes in hex ("0a ff") for other types or when the
-                                  // bytes are not whole items; empty without data
-    std::string problem;          // empty for a well-formed frame, else what is wrong with it
+    std::string data_type;          // control2 bits 6..3
+    std::string address;            // byte 3; empty in a 3-byte frame
+    std::string subaddress;         // byte 4, in the vocabulary of the address; empty in a 3-byte frame
+    std::string data;               // data by data type: STRING as its text (up to the NUL, non-printable
+                                    // bytes as \xHH), numbers in decimal separated by spaces (FLOAT and
+                                    // DOUBLE with %g), bytes in hex ("0a ff") for other types or when the
+                                    // bytes are not whole items; empty without data
+    std::string problem;            // empty for a well-formed frame, else what is wrong with it
     // One readable line: "len=18 node=1 bcast=0 type=WRITE resp=0 dtype=STRING
     // addr=DESCRIPTION sub=SUBADDRESS_DESCRIPTION_OS data=\"Debian 12\"" (+ " problem=...").
     std::string line() const;

@@ -145,7 +145,8 @@ int any_poll(const char*, struct fuse_file_info*, struct fuse_pollhandle* handle
 int dev_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi)
 {
     if (std::strcmp(path, "/mem") == 0) {
-        return static_cast<int>(model().mem_read(static_cast<uint64_t>(offset), reinterpret_cast<uint8_t*>(buffer), size));
+        return static_cast<int>(
+            model().mem_read(static_cast<uint64_t>(offset), reinterpret_cast<uint8_t*>(buffer), size));
     }
     return model().i2c_read(fi->fh, reinterpret_cast<uint8_t*>(buffer), std::min(size, i2c_max_transfer));
 }

@@ -10,13 +10,12 @@
 namespace vboard {
 
 BoardModel::BoardModel(const BoardOptions& options)
-    : bmc_present_(options.bmc_present),
-      attention_interrupt_(options.attention_interrupt),
-      temperature_(options.temperature),
-      eeprom_enabled_(options.eeprom)
+    : bmc_present_(options.bmc_present), attention_interrupt_(options.attention_interrupt),
+      temperature_(options.temperature), eeprom_enabled_(options.eeprom)
 {
     const SensorSet present = static_cast<SensorSet>(options.sensors_present | options.sensors_bound);
-    for (const auto& [bit, address] : {std::pair{SENSOR_4C, sensor_address_4c}, std::pair{SENSOR_4D, sensor_address_4d}}) {
+    for (const auto& [bit, address] :
+         {std::pair{SENSOR_4C, sensor_address_4c}, std::pair{SENSOR_4D, sensor_address_4d}}) {
         if (present & bit) {
             sensors_present_.insert(address);
         }

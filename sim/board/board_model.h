@@ -23,13 +23,15 @@ struct SysEntry {
     enum class Kind { DIR, EXPORT, UNEXPORT, GPIO_ATTR, NEW_DEVICE, DELETE_DEVICE, CLIENT_NAME, HWMON_NAME, TEMP };
     explicit SysEntry(Kind k = Kind::DIR, int g = -1, std::string a = {}, uint8_t addr = 0)
         : kind(k), gpio(g), attribute(std::move(a)), address(addr)
-    {
-    }
+    {}
     Kind kind;
-    int gpio;                 // GPIO_ATTR
-    std::string attribute;    // GPIO_ATTR: direction, active_low, edge, value, uevent
-    uint8_t address;          // CLIENT_NAME
-    bool writable() const { return kind != Kind::DIR && kind != Kind::CLIENT_NAME && kind != Kind::HWMON_NAME && kind != Kind::TEMP; }
+    int gpio;               // GPIO_ATTR
+    std::string attribute;  // GPIO_ATTR: direction, active_low, edge, value, uevent
+    uint8_t address;        // CLIENT_NAME
+    bool writable() const
+    {
+        return kind != Kind::DIR && kind != Kind::CLIENT_NAME && kind != Kind::HWMON_NAME && kind != Kind::TEMP;
+    }
 };
 
 class BoardModel {
@@ -65,7 +67,7 @@ public:
         void (*drop)(void* waiter);  // releases it without waking
     };
     void set_poll_notifier(const Poll_Notifier& notifier);
-    uint64_t value_open(int gpio);    // a handle whose events start now
+    uint64_t value_open(int gpio);  // a handle whose events start now
     void value_close(uint64_t handle);
     // True when an edge came since the handle's last read; waiter (may be
     // null) takes the handle's place in the queue of waiters.
@@ -100,8 +102,8 @@ private:
         bool output = false;
         bool active_low = false;
         std::string edge = "none";
-        bool level = false;  // driven level of an output
-        uint64_t events = 0; // edges the edge attribute selected, so far
+        bool level = false;   // driven level of an output
+        uint64_t events = 0;  // edges the edge attribute selected, so far
     };
     // An open value file: the line, the events it has seen, its waiter.
     struct Value_Handle {

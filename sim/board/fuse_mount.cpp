@@ -1,8 +1,8 @@
 // FUSE mount served by background threads; see fuse_mount.h.
 #include "fuse_mount.h"
 
-#include <fuse_lowlevel.h>
 #include <fcntl.h>
+#include <fuse_lowlevel.h>
 #include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>

@@ -13,12 +13,9 @@ namespace vboard {
 class VirtualBoard::Impl {
 public:
     explicit Impl(const BoardOptions& options)
-        : prefix(absolute(options.prefix)),
-          model(options),
-          dev(prefix + "/dev", dev_operations(), &model),
+        : prefix(absolute(options.prefix)), model(options), dev(prefix + "/dev", dev_operations(), &model),
           sys(prefix + "/sys", sys_operations(), &model)
-    {
-    }
+    {}
 
     ~Impl()
     {
@@ -61,7 +58,10 @@ bool VirtualBoard::wait_received(size_t count, std::chrono::milliseconds timeout
 {
     return impl_->model.wait_received(count, timeout);
 }
-bool VirtualBoard::wait_delivered(std::chrono::milliseconds timeout) const { return impl_->model.wait_delivered(timeout); }
+bool VirtualBoard::wait_delivered(std::chrono::milliseconds timeout) const
+{
+    return impl_->model.wait_delivered(timeout);
+}
 
 void VirtualBoard::fail_next_writes(unsigned count) { impl_->model.fail_next_writes(count); }
 void VirtualBoard::set_stall(std::chrono::milliseconds delay) { impl_->model.set_stall(delay); }

@@ -77,15 +77,15 @@ constexpr uint8_t serial_record_code = 85;
 enum SensorSet : uint8_t { SENSOR_NONE = 0, SENSOR_4C = 1, SENSOR_4D = 2, SENSOR_BOTH = 3 };
 
 struct BoardOptions {
-    std::string prefix;                      // mounts at prefix/dev and prefix/sys (created if missing)
-    SensorSet sensors_present = SENSOR_4C;   // devices answering on the bus
-    SensorSet sensors_bound = SENSOR_NONE;   // driver bound at start (implies present)
-    int temperature = 45500;                 // millidegrees Celsius
-    std::string serial = "NRL-SIM-0001";     // serial record text (code 85)
-    bool eeprom = true;                      // false: no dev/mem at all
-    bool bmc_present = true;                 // false: nothing answers at 0x08
-    std::vector<int> exported_gpios;         // lines already exported at start (direction "in")
-    bool attention_interrupt = true;         // false: line 480 cannot raise an interrupt (edge "none" only)
+    std::string prefix;                     // mounts at prefix/dev and prefix/sys (created if missing)
+    SensorSet sensors_present = SENSOR_4C;  // devices answering on the bus
+    SensorSet sensors_bound = SENSOR_NONE;  // driver bound at start (implies present)
+    int temperature = 45500;                // millidegrees Celsius
+    std::string serial = "NRL-SIM-0001";    // serial record text (code 85)
+    bool eeprom = true;                     // false: no dev/mem at all
+    bool bmc_present = true;                // false: nothing answers at 0x08
+    std::vector<int> exported_gpios;        // lines already exported at start (direction "in")
+    bool attention_interrupt = true;        // false: line 480 cannot raise an interrupt (edge "none" only)
 };
 
 using Clock = std::chrono::steady_clock;
@@ -103,8 +103,8 @@ enum class TransactionKind { READ, WRITE, PROBE };
 struct Transaction {
     TransactionKind kind;
     uint8_t address;
-    size_t length;     // bytes asked for (0 for a probe)
-    int error;         // 0 or the errno it failed with (ENXIO, EREMOTEIO)
+    size_t length;  // bytes asked for (0 for a probe)
+    int error;      // 0 or the errno it failed with (ENXIO, EREMOTEIO)
     Clock::time_point time;
 };
 
@@ -113,7 +113,7 @@ struct Transaction {
 struct GpioWrite {
     std::string path;
     std::string bytes;
-    int error;         // 0 or the errno the write failed with
+    int error;  // 0 or the errno the write failed with
 };
 
 class VirtualBoard {
@@ -133,8 +133,8 @@ public:
     // --- the BMC ---
     // Queues a frame for the node (raw bytes, 1..256) and pulls the attention line low.
     void queue_bmc_frame(const Bytes& frame);
-    size_t pending_frames() const;      // frames the node has not read yet
-    bool attention_line_high() const;   // level of the line: false while frames are pending
+    size_t pending_frames() const;                       // frames the node has not read yet
+    bool attention_line_high() const;                    // level of the line: false while frames are pending
     std::vector<ReceivedFrame> received_frames() const;  // all, oldest first
     // Waits until at least `count` frames have been received in all; true when they have.
     bool wait_received(size_t count, std::chrono::milliseconds timeout) const;
@@ -142,9 +142,9 @@ public:
     bool wait_delivered(std::chrono::milliseconds timeout) const;
 
     // --- faults ---
-    void fail_next_writes(unsigned count);               // next writes at 0x08 fail with EREMOTEIO (NACK)
-    void set_stall(std::chrono::milliseconds delay);     // each BMC read/write sleeps first (0: off)
-    void set_bmc_present(bool present);                  // false: -ENXIO at 0x08
+    void fail_next_writes(unsigned count);            // next writes at 0x08 fail with EREMOTEIO (NACK)
+    void set_stall(std::chrono::milliseconds delay);  // each BMC read/write sleeps first (0: off)
+    void set_bmc_present(bool present);               // false: -ENXIO at 0x08
 
     // --- the temperature sensor ---
     void set_temperature(int millidegrees);
@@ -153,8 +153,8 @@ public:
     void remove_sensor(uint8_t address);  // device, client and hwmon directory go
 
     // --- the EEPROM window ---
-    void set_serial(const std::string& text);          // code 85, text, NUL (text cut to fit)
-    void set_serial_code(uint8_t code);                // byte 80 only
+    void set_serial(const std::string& text);                  // code 85, text, NUL (text cut to fit)
+    void set_serial_code(uint8_t code);                        // byte 80 only
     void set_eeprom_bytes(size_t offset, const Bytes& bytes);  // raw window bytes (cut at 512)
 
     // --- what happened ---

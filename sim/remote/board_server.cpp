@@ -22,36 +22,65 @@ constexpr int client_fd = 3;
 void serve(VirtualBoard& board, Op op, Reader& in, Writer& out)
 {
     switch (op) {
-    case Op::QUEUE_BMC_FRAME: board.queue_bmc_frame(in.bytes()); break;
-    case Op::PENDING_FRAMES: out.u64(board.pending_frames()); break;
-    case Op::RECEIVED_FRAMES: out.put(board.received_frames()); break;
+    case Op::QUEUE_BMC_FRAME:
+        board.queue_bmc_frame(in.bytes());
+        break;
+    case Op::PENDING_FRAMES:
+        out.u64(board.pending_frames());
+        break;
+    case Op::RECEIVED_FRAMES:
+        out.put(board.received_frames());
+        break;
     case Op::WAIT_RECEIVED: {
         const uint64_t count = in.u64();
         out.u8(board.wait_received(count, in.duration()));
         break;
     }
-    case Op::WAIT_DELIVERED: out.u8(board.wait_delivered(in.duration())); break;
-    case Op::FAIL_NEXT_WRITES: board.fail_next_writes(in.u32()); break;
-    case Op::SET_STALL: board.set_stall(in.duration()); break;
-    case Op::SET_BMC_PRESENT: board.set_bmc_present(in.u8() != 0); break;
-    case Op::SET_TEMPERATURE: board.set_temperature(static_cast<int>(in.i64())); break;
+    case Op::WAIT_DELIVERED:
+        out.u8(board.wait_delivered(in.duration()));
+        break;
+    case Op::FAIL_NEXT_WRITES:
+        board.fail_next_writes(in.u32());
+        break;
+    case Op::SET_STALL:
+        board.set_stall(in.duration());
+        break;
+    case Op::SET_BMC_PRESENT:
+        board.set_bmc_present(in.u8() != 0);
+        break;
+    case Op::SET_TEMPERATURE:
+        board.set_temperature(static_cast<int>(in.i64()));
+        break;
     case Op::ADD_SENSOR: {
         const uint8_t address = in.u8();
         board.add_sensor(address, in.u8() != 0);
         break;
     }
-    case Op::REMOVE_SENSOR: board.remove_sensor(in.u8()); break;
-    case Op::SET_SERIAL: board.set_serial(in.text()); break;
-    case Op::SET_SERIAL_CODE: board.set_serial_code(in.u8()); break;
+    case Op::REMOVE_SENSOR:
+        board.remove_sensor(in.u8());
+        break;
+    case Op::SET_SERIAL:
+        board.set_serial(in.text());
+        break;
+    case Op::SET_SERIAL_CODE:
+        board.set_serial_code(in.u8());
+        break;
     case Op::SET_EEPROM_BYTES: {
         const uint64_t offset = in.u64();
         board.set_eeprom_bytes(offset, in.bytes());
         break;
     }
-    case Op::GPIO_WRITES: out.put(board.gpio_writes()); break;
-    case Op::TRANSACTIONS: out.put(board.transactions()); break;
-    case Op::ATTENTION_READS: out.u64(board.attention_reads()); break;
-    default: throw std::runtime_error("board protocol: unknown call " + std::to_string(static_cast<int>(op)));
+    case Op::GPIO_WRITES:
+        out.put(board.gpio_writes());
+        break;
+    case Op::TRANSACTIONS:
+        out.put(board.transactions());
+        break;
+    case Op::ATTENTION_READS:
+        out.u64(board.attention_reads());
+        break;
+    default:
+        throw std::runtime_error("board protocol: unknown call " + std::to_string(static_cast<int>(op)));
     }
 }
 

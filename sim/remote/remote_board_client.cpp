@@ -117,10 +117,7 @@ const std::string& VirtualBoard::prefix() const { return impl_->prefix; }
 
 void VirtualBoard::queue_bmc_frame(const Bytes& frame) { impl_->call(Op::QUEUE_BMC_FRAME, frame); }
 
-size_t VirtualBoard::pending_frames() const
-{
-    return impl_->call(Op::PENDING_FRAMES).u64();
-}
+size_t VirtualBoard::pending_frames() const { return impl_->call(Op::PENDING_FRAMES).u64(); }
 
 bool VirtualBoard::attention_line_high() const { return pending_frames() == 0; }
 

@@ -94,11 +94,10 @@ TEST_F(BoardIoTest, InitWhoseExportIsRefusedGoesOnAndLogsEachFailure)
     mount();
     capture();
     init_GPIO(600, GPIO_DIR::IN, GPIO_EDGE::RISING, false);  // the board has lines 0..511
-    EXPECT_EQ(captured(),
-              "[ERROR] init_GPIO: write error\n"
-              "[ERROR] set_GPIO_Direction: open() error\n"
-              "[ERROR] set_GPIO_Active_Low: open() error\n"
-              "[ERROR] set_GPIO_Edge: open() error\n");
+    EXPECT_EQ(captured(), "[ERROR] init_GPIO: write error\n"
+                          "[ERROR] set_GPIO_Direction: open() error\n"
+                          "[ERROR] set_GPIO_Active_Low: open() error\n"
+                          "[ERROR] set_GPIO_Edge: open() error\n");
     ASSERT_EQ(writes().size(), 1u);
     EXPECT_EQ(writes()[0].second, bytes("600", 4));
 }
@@ -144,17 +143,16 @@ TEST_F(BoardIoTest, SetterFailuresAreLogged)
 {
     mount({5});
     capture();
-    set_GPIO_Value(5, true);        // an input: the board refuses the value
+    set_GPIO_Value(5, true);              // an input: the board refuses the value
     set_GPIO_Direction(6, GPIO_DIR::IN);  // not exported: no such file
     set_GPIO_Edge(6, GPIO_EDGE::BOTH);
     set_GPIO_Active_Low(6, true);
     set_GPIO_Value(6, true);
-    EXPECT_EQ(captured(),
-              "[ERROR] set_GPIO_Value: write error\n"
-              "[ERROR] set_GPIO_Direction: open() error\n"
-              "[ERROR] set_GPIO_Edge: open() error\n"
-              "[ERROR] set_GPIO_Active_Low: open() error\n"
-              "[ERROR] set_GPIO_Value: open() error\n");
+    EXPECT_EQ(captured(), "[ERROR] set_GPIO_Value: write error\n"
+                          "[ERROR] set_GPIO_Direction: open() error\n"
+                          "[ERROR] set_GPIO_Edge: open() error\n"
+                          "[ERROR] set_GPIO_Active_Low: open() error\n"
+                          "[ERROR] set_GPIO_Value: open() error\n");
 }
 
 // --- get_GPIO_Value ----------------------------------------------------------
@@ -192,10 +190,11 @@ TEST(GpioPath, ValueAndDirectoryPaths)
 
 TEST(GpioPath, EverySuffix)
 {
-    const std::vector<std::pair<GPIO_FILE_TYEP, std::string>> suffixes = {
-        {GPIO_FILE_TYEP::ACTIVE_LOW, "/active_low"}, {GPIO_FILE_TYEP::DIRECTION, "/direction"},
-        {GPIO_FILE_TYEP::EDGE, "/edge"},             {GPIO_FILE_TYEP::UEVENT, "/uevent"},
-        {GPIO_FILE_TYEP::VALUE, "/value"}};
+    const std::vector<std::pair<GPIO_FILE_TYEP, std::string>> suffixes = {{GPIO_FILE_TYEP::ACTIVE_LOW, "/active_low"},
+                                                                          {GPIO_FILE_TYEP::DIRECTION, "/direction"},
+                                                                          {GPIO_FILE_TYEP::EDGE, "/edge"},
+                                                                          {GPIO_FILE_TYEP::UEVENT, "/uevent"},
+                                                                          {GPIO_FILE_TYEP::VALUE, "/value"}};
     for (const auto& s : suffixes) {
         char buffer[gpio_path_buffer_size];
         const std::string expected = prefix + "/sys/class/gpio/gpio7" + s.second;

@@ -34,8 +34,7 @@ TEST(SysfsAttribute, TextEndsAtTheLineFeedAndFailuresLeaveItEmpty)
     EXPECT_EQ(read_sysfs_attribute(dir.file("long").c_str(), level, sizeof level, &error), Sysfs_Status::DONE);
     EXPECT_STREQ(level, "1");
 
-    EXPECT_EQ(read_sysfs_attribute(dir.file("missing").c_str(), text, sizeof text, &error),
-              Sysfs_Status::OPEN_FAILED);
+    EXPECT_EQ(read_sysfs_attribute(dir.file("missing").c_str(), text, sizeof text, &error), Sysfs_Status::OPEN_FAILED);
     EXPECT_EQ(error, ENOENT);
     EXPECT_STREQ(text, "");
     EXPECT_EQ(read_sysfs_attribute(dir.path().c_str(), text, sizeof text, &error), Sysfs_Status::READ_FAILED);

@@ -23,9 +23,8 @@ const std::string prefix = NODEKEEPER_TEST_SYSROOT;
 const std::string netplan_path = prefix + "/etc/netplan/99-netcfg.yaml";
 
 // The default route on "lo", as the kernel prints the table.
-const char* const route_table =
-    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-    "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+const char* const route_table = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+                                "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
 
 class Check : public ::testing::Test {
 protected:
@@ -91,7 +90,8 @@ TEST_F(Check, HealthyBoardPassesEveryCheckAndChangesNothing)
     mount_board(options);
     const std::string yaml = "network:\n  version: 2\n";
     nk_test::write_file(netplan_path, yaml);
-    std::filesystem::permissions(netplan_path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(netplan_path,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     int result = -1;
     const auto lines = run_check(result);

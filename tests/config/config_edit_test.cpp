@@ -11,8 +11,8 @@ using config_edit::replace_entries;
 
 namespace {
 
-std::string replaced(const std::string& content, const char* name, const char* data, char token,
-                     const char* ignore, uint8_t expected_result)
+std::string replaced(const std::string& content, const char* name, const char* data, char token, const char* ignore,
+                     uint8_t expected_result)
 {
     std::string out;
     EXPECT_EQ(replace_entries(content, name, data, token, ignore, out), expected_result);
@@ -25,8 +25,7 @@ std::string replaced(const std::string& content, const char* name, const char* d
 
 TEST(ConfigEditFind, FirstQualifyingLineWinsAndSeparatorsAreSkipped)
 {
-    EXPECT_EQ(find_value("a: 1\ngateway4:\t : 10.0.0.1\ngateway4: 2\n", "gateway4", ':', nullptr, false),
-              "10.0.0.1");
+    EXPECT_EQ(find_value("a: 1\ngateway4:\t : 10.0.0.1\ngateway4: 2\n", "gateway4", ':', nullptr, false), "10.0.0.1");
     EXPECT_EQ(find_value("#head\nlocation rack 4 slot 2", "location", ' ', nullptr, false), "rack 4 slot 2");
     EXPECT_FALSE(find_value("gateway4 1.2.3.4\n", "gateway4", ':', nullptr, false));
     EXPECT_FALSE(find_value("", "gateway4", ':', nullptr, false));

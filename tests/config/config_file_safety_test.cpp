@@ -71,9 +71,8 @@ TEST_F(NetplanTest, OnlyARegularFileIsReadOrReplacedAlsoBehindALink)
             }
             std::remove(path());
             ASSERT_EQ(direct ? rename(thing.c_str(), path()) : symlink(thing.c_str(), path()), 0);
-            const nk_test::ChildResult r = nk_test::run_bounded([this] {
-                return value(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9") ? 0 : 1;
-            });
+            const nk_test::ChildResult r =
+                nk_test::run_bounded([this] { return value(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9") ? 0 : 1; });
             ASSERT_TRUE(r.finished) << "the command did not return";
             EXPECT_EQ(r.output.rfind(std::string("[ERROR] set_Network_Config_Data: ") + path(), 0), 0u) << r.output;
             EXPECT_NE(r.output.find("not a regular file"), std::string::npos) << r.output;

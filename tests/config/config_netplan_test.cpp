@@ -109,8 +109,7 @@ TEST_F(NetplanFile, UnknownTypesChangeNothing)
 TEST_F(NetplanFile, FilePermissionsSurviveAnEdit)
 {
     write_netplan(netplan_dhcp_default_config);
-    std::filesystem::permissions(path(),
-                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     set_text(NETWORK_CONFIG_TYPE::DNS1, "9.9.9.9");
     EXPECT_EQ(std::filesystem::status(path()).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);

@@ -93,9 +93,9 @@ TEST(NetplanTextCheck, AddressesAreDottedQuadsNetplanAccepts)
     EXPECT_TRUE(is_ipv4_address("255.255.255.255"));
     EXPECT_TRUE(is_ipv4_address("0.0.0.0"));
     // Digits and dots that netplan refuses, or reads otherwise.
-    for (const char* bad : {"999.1.1.1", "1..2", "1.2.3", "255.255.255", "192.168.001.010", "1.2.3.4.", ".1.2.3",
-                            "256.0.0.1", "", "255.255.255.2550", "1.2.3.4]", "1.2.3.4\n", "1.2.3.4/24", "-1.2.3.4",
-                            " 1.2.3.4", "0x1.2.3.4"}) {
+    for (const char* bad :
+         {"999.1.1.1", "1..2", "1.2.3", "255.255.255", "192.168.001.010", "1.2.3.4.", ".1.2.3", "256.0.0.1", "",
+          "255.255.255.2550", "1.2.3.4]", "1.2.3.4\n", "1.2.3.4/24", "-1.2.3.4", " 1.2.3.4", "0x1.2.3.4"}) {
         EXPECT_FALSE(is_ipv4_address(bad)) << bad;
     }
 }
@@ -122,8 +122,8 @@ TEST(NetplanTextCheck, HostNames)
     EXPECT_FALSE(is_hostname(std::string(64, 'a').c_str()));
     EXPECT_TRUE(is_hostname((std::string(31, 'a') + "." + std::string(32, 'b')).c_str()));
     EXPECT_FALSE(is_hostname((std::string(32, 'a') + "." + std::string(32, 'b')).c_str()));
-    for (const char* bad : {"", "-a", "a-", "a.-b", "a..b", ".a", "a.", "a b", "a;b", "$(x)", "`x`", "a_b",
-                            "a\nb", "a'b", "a\"b"}) {
+    for (const char* bad :
+         {"", "-a", "a-", "a.-b", "a..b", ".a", "a.", "a b", "a;b", "$(x)", "`x`", "a_b", "a\nb", "a'b", "a\"b"}) {
         EXPECT_FALSE(is_hostname(bad)) << bad;
     }
 }

@@ -173,8 +173,18 @@ TEST_F(NetplanTest, InvalidHostNamesAreRefusedLoggedAndNotStored)
 {
     ASSERT_FALSE(call(set_Config_Hostname, "node-1"));
     const std::vector<std::string> refused = {
-        "a;touch pwned", "$(touch pwned)", "`touch pwned`", "node 1", "node-1\n", "-node", "node-", "a..b",
-        "node.", std::string(64, 'a'), std::string(60, 'a') + ".bcde", "n\xc3\xa9ud",
+        "a;touch pwned",
+        "$(touch pwned)",
+        "`touch pwned`",
+        "node 1",
+        "node-1\n",
+        "-node",
+        "node-",
+        "a..b",
+        "node.",
+        std::string(64, 'a'),
+        std::string(60, 'a') + ".bcde",
+        "n\xc3\xa9ud",
     };
     for (const auto& name : refused) {
         testing::internal::CaptureStdout();

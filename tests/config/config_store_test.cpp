@@ -5,11 +5,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <unistd.h>
+#include <cstring>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "config_internal.h"

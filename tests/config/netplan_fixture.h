@@ -24,8 +24,12 @@ protected:
     // on the fixture's file, logged under the command's name.
     bool value(NETWORK_CONFIG_TYPE type, std::string text) const
     {
-        static const char* const names[] = {"", "set_Config_IP_Address", "set_Config_Gateway",
-                                            "set_Config_Subnetmask", "set_Config_Dns1", "set_Config_Dns2"};
+        static const char* const names[] = {"",
+                                            "set_Config_IP_Address",
+                                            "set_Config_Gateway",
+                                            "set_Config_Subnetmask",
+                                            "set_Config_Dns1",
+                                            "set_Config_Dns2"};
         return set_network_value(path(), names[static_cast<int>(type)], type, text.data());
     }
 

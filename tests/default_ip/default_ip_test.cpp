@@ -12,8 +12,7 @@
 
 namespace {
 
-const std::string header =
-    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+const std::string header = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 // Default route via loopback.
 const std::string lo_default = "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
 // Directly connected network: only the gateway field is all zeros.

@@ -16,9 +16,8 @@ namespace e2e {
 namespace {
 
 // A routing table as the kernel prints it: the default route on "lo".
-const char* const route_table =
-    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-    "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+const char* const route_table = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+                                "lo\t00000000\t0100007F\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
 
 // Files the daemon works on under the prefix (plain folders, not the board).
 void clear_prefix_files(const std::string& prefix)

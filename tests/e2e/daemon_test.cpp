@@ -211,9 +211,18 @@ TEST_F(DaemonCommands, HostileFramesRunNothingAndReportingGoesOn)
         hostile.push_back(frame);
     }
     // Host names that a shell would take apart or as options.
-    const std::vector<std::string> names = {
-        "a;touch " + marker, "$(touch " + marker + ")", "`touch " + marker + "`", "a|touch " + marker,
-        "a&&touch " + marker, "a\ntouch " + marker, "--help", "-h", "a b", "node'07", "node\"07", "node*"};
+    const std::vector<std::string> names = {"a;touch " + marker,
+                                            "$(touch " + marker + ")",
+                                            "`touch " + marker + "`",
+                                            "a|touch " + marker,
+                                            "a&&touch " + marker,
+                                            "a\ntouch " + marker,
+                                            "--help",
+                                            "-h",
+                                            "a b",
+                                            "node'07",
+                                            "node\"07",
+                                            "node*"};
     for (const std::string& name : names) {
         hostile.push_back(vboard::network_hostname_frame(name));
     }

@@ -36,7 +36,7 @@ TEST(JournalStream, MatchesOnlyTheFileOnTheDescriptor)
     EXPECT_FALSE(match_journal_stream(value.c_str(), b)) << "another file on the same device";
     EXPECT_FALSE(match_journal_stream(nullptr, a));
     for (const std::string& bad : {std::string(""), value + "x", value + ":1", ":" + value.substr(value.find(':') + 1),
-                                  value.substr(0, value.find(':') + 1), "-" + value, " " + value}) {
+                                   value.substr(0, value.find(':') + 1), "-" + value, " " + value}) {
         EXPECT_FALSE(match_journal_stream(bad.c_str(), a)) << "'" << bad << "'";
     }
     close(a);
@@ -75,14 +75,16 @@ TEST(LogLine, PutsThePriorityAtEachLineStartOnlyWhenTheJournalIsTheOutput)
                               "[ERROR] set_GPIO_Value: open failed [INFO] (continued)\n"
                               "untagged\n[INFO] main: two lines in one call\n"
                               "<5>looks like a priority\n"
-                              "[INFO] main: " + std::string(400, 'x') + "\n";
+                              "[INFO] main: " +
+                              std::string(400, 'x') + "\n";
     EXPECT_EQ(logged(false, log_some_lines), plain);
     EXPECT_EQ(logged(true, log_some_lines), "<3>[ERROR] BMC_Packet_Receive_Error_Handler: \n"
                                             "<6>[INFO] update_Config_Default_IP_Address: Default IP: 127.0.0.1\n"
                                             "<3>[ERROR] set_GPIO_Value: open failed [INFO] (continued)\n"
                                             "<6>untagged\n<6>[INFO] main: two lines in one call\n"
                                             "<6><5>looks like a priority\n"
-                                            "<6>[INFO] main: " + std::string(400, 'x') + "\n");
+                                            "<6>[INFO] main: " +
+                                                std::string(400, 'x') + "\n");
 }
 
 TEST(LogLine, EnabledByTheEnvironmentOnlyForTheJournalStream)

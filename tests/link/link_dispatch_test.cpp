@@ -62,10 +62,9 @@ protected:
 
 TEST_F(DispatchTest, StaticAddressingEditsTheNetplanFile)
 {
-        send_then_apply({vboard::network_mode_frame(vboard::network_mode_static),
-                     vboard::network_ip_frame("10.1.2.3"), vboard::network_netmask_frame("255.255.0.0"),
-                     vboard::network_gateway_frame("10.1.0.1"), vboard::network_dns1_frame("10.1.0.53"),
-                     vboard::network_dns2_frame("10.1.0.54")});
+    send_then_apply({vboard::network_mode_frame(vboard::network_mode_static), vboard::network_ip_frame("10.1.2.3"),
+                     vboard::network_netmask_frame("255.255.0.0"), vboard::network_gateway_frame("10.1.0.1"),
+                     vboard::network_dns1_frame("10.1.0.53"), vboard::network_dns2_frame("10.1.0.54")});
     const std::string text = netplan_text();
     EXPECT_NE(text.find("dhcp4: no"), std::string::npos) << text;
     EXPECT_NE(text.find("addresses: [10.1.2.3/16]"), std::string::npos) << text;
@@ -76,7 +75,7 @@ TEST_F(DispatchTest, StaticAddressingEditsTheNetplanFile)
 
 TEST_F(DispatchTest, ModeDhcpByteReachesTheModeCommand)
 {
-        // Static first, then back to DHCP: the file is deleted and the apply
+    // Static first, then back to DHCP: the file is deleted and the apply
     // writes the DHCP template.
     send_then_apply({vboard::network_mode_frame(vboard::network_mode_static), vboard::network_ip_frame("10.1.2.3"),
                      vboard::network_mode_frame(vboard::network_mode_dhcp)});
@@ -85,28 +84,28 @@ TEST_F(DispatchTest, ModeDhcpByteReachesTheModeCommand)
 
 TEST_F(DispatchTest, HostnameRunsHostnamectl)
 {
-        dispatch(vboard::network_hostname_frame("node5"));
+    dispatch(vboard::network_hostname_frame("node5"));
     EXPECT_TRUE(has_call("hostnamectl set-hostname node5"));
 }
 
 TEST_F(DispatchTest, ApplyRunsWhateverTheAddressAndType)
 {
-        dispatch(network_frame(6, {}, /*address DESCRIPTION*/ 0, /*READ*/ 0x03));
+    dispatch(network_frame(6, {}, /*address DESCRIPTION*/ 0, /*READ*/ 0x03));
     EXPECT_TRUE(has_call(apply_call));
     EXPECT_EQ(netplan_text(), netplan_dhcp_default_config);
 }
 
 TEST_F(DispatchTest, SubaddressesAboveSevenDoNothing)
 {
-        send_then_apply({network_frame(8, text_bytes("evil")), network_frame(9, text_bytes("10.9.9.9")),
-                     network_frame(255, {0})});
+    send_then_apply(
+        {network_frame(8, text_bytes("evil")), network_frame(9, text_bytes("10.9.9.9")), network_frame(255, {0})});
     EXPECT_EQ(calls(), (std::vector<std::string>{apply_call}));
     EXPECT_EQ(netplan_text(), netplan_dhcp_default_config);
 }
 
 TEST_F(DispatchTest, LongFramesCarryTheirDataFromByteFive)
 {
-        // A ping of the BMC (3 bytes), then name servers in frames of 200 and 255
+    // A ping of the BMC (3 bytes), then name servers in frames of 200 and 255
     // bytes whose text is followed by filler up to the frame's end.
     Bytes dns1 = text_bytes("10.0.0.53");
     dns1.resize(195, 0xAA);
@@ -122,7 +121,7 @@ TEST_F(DispatchTest, LongFramesCarryTheirDataFromByteFive)
 TEST_F(DispatchTest, ShortFramesWithoutDataReachNoCommand)
 {
     nk_test::write_file(netplan_config_path, "kept\n");
-        dispatch({0});
+    dispatch({0});
     dispatch({1});
     dispatch({2, 0x80});
     dispatch({5, 0x00, 0x05, 14, 0});  // mode without its byte
@@ -137,14 +136,14 @@ TEST_F(DispatchTest, ShortFramesWithoutDataReachNoCommand)
 
 TEST_F(DispatchTest, TextsWithoutNulEndWithTheirData)
 {
-        send_then_apply({network_frame(7, text_bytes("abcde", false)), network_frame(4, text_bytes("10.2.0.9", false))});
+    send_then_apply({network_frame(7, text_bytes("abcde", false)), network_frame(4, text_bytes("10.2.0.9", false))});
     EXPECT_EQ(calls(), (std::vector<std::string>{"hostnamectl set-hostname abcde", apply_call}));
     EXPECT_NE(netplan_text().find("addresses: [10.2.0.9,"), std::string::npos) << netplan_text();
 }
 
 TEST_F(DispatchTest, RandomFullLengthFramesAreSurvived)
 {
-        std::mt19937 random(4711);
+    std::mt19937 random(4711);
     std::vector<Bytes> frames;
     for (uint8_t subaddress = 0; subaddress <= 9; ++subaddress) {
         if (subaddress == 6) {

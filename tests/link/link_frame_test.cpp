@@ -126,8 +126,8 @@ TEST(PacketToFrame, StringPacketIsHeaderTextAndNul)
 {
     const char text[] = "Debian 12 ok";  // 12 characters
     BMC::Packet packet;
-    BMC::init_Packet(&packet, BMC::NODE_ID::NAREL_1, false, BMC::PACKET_TYPE::WRITE, false,
-                     BMC::ADDRESS::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_OS, BMC::DATA_TYPE::STRING, text, 13);
+    BMC::init_Packet(&packet, BMC::NODE_ID::NAREL_1, false, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::DESCRIPTION,
+                     BMC::SUBADDRESS_DESCRIPTION_OS, BMC::DATA_TYPE::STRING, text, 13);
     std::vector<uint8_t> expected = {18, 0x01, 0x55, 0, 5};
     expected.insert(expected.end(), text, text + 13);
     EXPECT_EQ(get_image(packet), expected);

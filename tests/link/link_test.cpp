@@ -130,9 +130,9 @@ TEST_F(LinkTest, LineWithoutInterruptIsSampledEveryTwentyMs)
     for (const auto& w : board_->gpio_writes()) {
         writes.emplace_back(w.path, w.bytes, w.error);
     }
-    EXPECT_EQ(writes, (std::vector<std::tuple<std::string, std::string, int>>{
-                          {"/sys/class/gpio/gpio480/edge", "falling", EIO},
-                          {"/sys/class/gpio/gpio480/edge", "none", 0}}));
+    EXPECT_EQ(writes,
+              (std::vector<std::tuple<std::string, std::string, int>>{{"/sys/class/gpio/gpio480/edge", "falling", EIO},
+                                                                      {"/sys/class/gpio/gpio480/edge", "none", 0}}));
 }
 
 // --- transmission ------------------------------------------------------------
@@ -215,8 +215,8 @@ TEST_F(LinkTest, GoodWriteAnswersWithPingResponse)
     BMC::Packet request;
     make_ping(&request, BMC::NODE_ID::NAREL_9, true);
     BMC::Packet response;
-    BMC::init_Packet(&response, BMC::NODE_ID::NAREL_1, false, BMC::PACKET_TYPE::WRITE, false,
-                     BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, "old data", 9);
+    BMC::init_Packet(&response, BMC::NODE_ID::NAREL_1, false, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::DESCRIPTION,
+                     0, BMC::DATA_TYPE::UINT8, "old data", 9);
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);

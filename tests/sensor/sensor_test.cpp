@@ -19,12 +19,10 @@ using vboard::BoardOptions;
 using vboard::TransactionKind;
 using vboard::VirtualBoard;
 
-const char* const found_4c =
-    "[INFO] init_NAREL_Sensor: Onboard Temperature sensor address: 0x4C\n"
-    "[INFO] init_NAREL_Sensor: Narel Sensor init\n";
-const char* const found_4d =
-    "[INFO] init_NAREL_Sensor: Onboard Temperature sensor address: 0x4D\n"
-    "[INFO] init_NAREL_Sensor: Narel Sensor init\n";
+const char* const found_4c = "[INFO] init_NAREL_Sensor: Onboard Temperature sensor address: 0x4C\n"
+                             "[INFO] init_NAREL_Sensor: Narel Sensor init\n";
+const char* const found_4d = "[INFO] init_NAREL_Sensor: Onboard Temperature sensor address: 0x4D\n"
+                             "[INFO] init_NAREL_Sensor: Narel Sensor init\n";
 const char* const not_found = "[ERROR] init_NAREL_Sensor: Onboard Temperature Sensor not found\n";
 
 BoardOptions board_with(vboard::SensorSet present, vboard::SensorSet bound)
@@ -149,10 +147,9 @@ TEST(SensorInit, NoSensorDisablesSampling)
 TEST(SensorInit, NoBusDeviceMeansNotFound)
 {
     // No board mounted: the I2C device cannot be opened for either probe.
-    EXPECT_EQ(init_logged(),
-              std::string("[ERROR] get_I2C_Slave_Check: i2c file open error!\n"
-                          "[ERROR] get_I2C_Slave_Check: i2c file open error!\n") +
-                  not_found);
+    EXPECT_EQ(init_logged(), std::string("[ERROR] get_I2C_Slave_Check: i2c file open error!\n"
+                                         "[ERROR] get_I2C_Slave_Check: i2c file open error!\n") +
+                                 not_found);
     update_Temperature();
     EXPECT_FALSE(get_Onboard_Temperature_Update_Flag());
 }
@@ -164,10 +161,7 @@ TEST(SensorInit, NoBusDeviceMeansNotFound)
 class SensorSampling : public testing::Test {
 protected:
     VirtualBoard board_{board_with(vboard::SENSOR_4C, vboard::SENSOR_4C)};
-    void SetUp() override
-    {
-        ASSERT_EQ(init_logged(), found_4c);
-    }
+    void SetUp() override { ASSERT_EQ(init_logged(), found_4c); }
 };
 
 TEST_F(SensorSampling, MillidegreesToDegrees)

@@ -42,9 +42,9 @@ TEST(Options, UsageErrorGoesToStandardErrorWithStatus2)
     EXPECT_EQ(run_daemon_option(Daemon_Action::USAGE_ERROR, 2, argv), 2);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(err.rfind("nodekeeper: unknown option '--frobnicate'\nUsage: nodekeeper [--check | --version | --help]\n",
-                        0),
-              0u)
+    EXPECT_EQ(
+        err.rfind("nodekeeper: unknown option '--frobnicate'\nUsage: nodekeeper [--check | --version | --help]\n", 0),
+        0u)
         << err;
 
     testing::internal::CaptureStdout();

@@ -77,7 +77,8 @@ public:
                     return line;
                 }
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             struct pollfd fd = {from_, POLLIN, 0};
             if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
                 return "";
@@ -127,7 +128,8 @@ TEST(BmcSim, CommandsQueueFramesAndNodeFramesArePrinted)
     EXPECT_EQ(read_text(sysroot() + "/sys/class/hwmon/hwmon1/temp2_input"), "41000\n");
 
     sim.send("hostname node-7");
-    EXPECT_NE(sim.expect("ok queued").find("sub=SUBADDRESS_NETWORK_CONFIG_HOSTNAME data=\"node-7\""), std::string::npos);
+    EXPECT_NE(sim.expect("ok queued").find("sub=SUBADDRESS_NETWORK_CONFIG_HOSTNAME data=\"node-7\""),
+              std::string::npos);
     {
         I2cFile bus(vboard::bmc_address);
         vboard::Bytes expected = vboard::network_hostname_frame("node-7");

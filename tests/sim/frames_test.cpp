@@ -114,8 +114,7 @@ TEST(FrameBuild, NetworkCommandsAsTheBmcSendsThem)
 TEST(FrameBuild, PingDropsAddressAndData)
 {
     EXPECT_EQ(vboard::build_frame(0, false, 2, false, 0, 14, 7, {1, 2}), (Bytes{3, 0, 2}));
-    EXPECT_EQ(vboard::build_frame(33, true, 5, true, 8, 5, 0, {1, 2, 3, 4}),
-              (Bytes{9, 0xa1, 0xc5, 5, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(vboard::build_frame(33, true, 5, true, 8, 5, 0, {1, 2, 3, 4}), (Bytes{9, 0xa1, 0xc5, 5, 0, 1, 2, 3, 4}));
 }
 
 TEST(FrameHex, ParsesAndPrints)

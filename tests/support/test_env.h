@@ -125,8 +125,7 @@ public:
         : log_(dir.file("fake-commands.log")),
           path_("PATH", std::string(NODEKEEPER_SOURCE_DIR "/tests/fakes:") + getenv_or("PATH", "/usr/bin:/bin")),
           log_env_("NK_FAKE_LOG", log_)
-    {
-    }
+    {}
     const std::string& log() const { return log_; }
     std::vector<std::string> calls() const { return read_lines(log_); }
 

@@ -27,471 +27,513 @@ const char thread_prefix[] = "[ERROR] UDS_BMC_Packet_Thread: UDS_BMC_Packet_Thre
 
 std::string thread_line(const std::string& tail) { return thread_prefix + tail + "\n"; }
 
-int count_of(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
-  return n;
+int count_of(const std::string& text, const std::string& part)
+{
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        n++;
+    return n;
 }
 
-long elapsed_ms(Clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+long elapsed_ms(Clock::time_point since)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
 }
 
-std::string data_text(const Packet& packet) {
-  return packet.data ? std::string(reinterpret_cast<const char*>(packet.data)) : std::string();
+std::string data_text(const Packet& packet)
+{
+    return packet.data ? std::string(reinterpret_cast<const char*>(packet.data)) : std::string();
 }
 
 // Sends a WRITE that asks for a response and reads the next packet.
-void get_exchange(Client& client, uint8_t subaddress, const char* text, Packet* response) {
-  Packet request;
-  set_request(&request, PACKET_TYPE::WRITE, true, subaddress, text);
-  ASSERT_TRUE(client.send(request));
-  ASSERT_EQ(client.receive(response), 0);
+void get_exchange(Client& client, uint8_t subaddress, const char* text, Packet* response)
+{
+    Packet request;
+    set_request(&request, PACKET_TYPE::WRITE, true, subaddress, text);
+    ASSERT_TRUE(client.send(request));
+    ASSERT_EQ(client.receive(response), 0);
 }
 
 // Sends a request that asks for a response and checks the echo.
-void expect_round_trip(Client& client, uint8_t subaddress, const char* text) {
-  Packet response;
-  ASSERT_NO_FATAL_FAILURE(get_exchange(client, subaddress, text, &response));
-  EXPECT_EQ(get_Packet_Type(response), PACKET_TYPE::WRITE_RESPONSE);
-  EXPECT_EQ(get_Packet_Subaddress(response), subaddress);
-  EXPECT_FALSE(get_Packet_Broadcast(response));
-  EXPECT_EQ(data_text(response), text);
+void expect_round_trip(Client& client, uint8_t subaddress, const char* text)
+{
+    Packet response;
+    ASSERT_NO_FATAL_FAILURE(get_exchange(client, subaddress, text, &response));
+    EXPECT_EQ(get_Packet_Type(response), PACKET_TYPE::WRITE_RESPONSE);
+    EXPECT_EQ(get_Packet_Subaddress(response), subaddress);
+    EXPECT_FALSE(get_Packet_Broadcast(response));
+    EXPECT_EQ(data_text(response), text);
 }
 
 // ---- start and its refusals ----
 
-TEST_F(ServerTest, Start_RefusesNullHandlerAndStartsWithoutErrorHandler) {
-  EXPECT_EQ(init_UDS_BMC_Packet_Thread(nullptr, error_handler, socket_path().c_str()), 1);
-  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
-  EXPECT_NE(access(socket_path().c_str(), F_OK), 0);
+TEST_F(ServerTest, Start_RefusesNullHandlerAndStartsWithoutErrorHandler)
+{
+    EXPECT_EQ(init_UDS_BMC_Packet_Thread(nullptr, error_handler, socket_path().c_str()), 1);
+    EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+    EXPECT_NE(access(socket_path().c_str(), F_OK), 0);
 
-  ASSERT_EQ(start(false), 0);
-  EXPECT_TRUE(get_UDS_BMC_Packet_Thread_Start_Flag());
-  Client client(socket_path());
-  expect_round_trip(client, 1, "hello");
+    ASSERT_EQ(start(false), 0);
+    EXPECT_TRUE(get_UDS_BMC_Packet_Thread_Start_Flag());
+    Client client(socket_path());
+    expect_round_trip(client, 1, "hello");
 }
 
-TEST_F(ServerTest, Start_AcceptsPathOf107CharactersAndRefuses108) {
-  std::string base = dir_.path() + "/";
-  std::string longest = base + std::string(uds_socket_path_max_length - base.size(), 's');
-  ASSERT_EQ(longest.size(), 107u);
-  std::string too_long = longest + "s";
+TEST_F(ServerTest, Start_AcceptsPathOf107CharactersAndRefuses108)
+{
+    std::string base = dir_.path() + "/";
+    std::string longest = base + std::string(uds_socket_path_max_length - base.size(), 's');
+    ASSERT_EQ(longest.size(), 107u);
+    std::string too_long = longest + "s";
 
-  EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, too_long.c_str()), 1);
-  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
-  EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, ""), 1);
-  EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, nullptr), 1);
+    EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, too_long.c_str()), 1);
+    EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+    EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, ""), 1);
+    EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, nullptr), 1);
 
-  ASSERT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, longest.c_str()), 0);
-  Client client(longest);
-  expect_round_trip(client, 2, "long path");
+    ASSERT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, longest.c_str()), 0);
+    Client client(longest);
+    expect_round_trip(client, 2, "long path");
 }
 
 int other_handler(const Packet&, Packet*) { return 0; }
 
-TEST_F(ServerTest, Start_RefusesSecondStartWhileRunning) {
-  ASSERT_EQ(start(), 0);
-  std::string other = dir_.file("other.sock");
-  EXPECT_EQ(init_UDS_BMC_Packet_Thread(other_handler, nullptr, other.c_str()), 1);
-  EXPECT_NE(access(other.c_str(), F_OK), 0);
-  EXPECT_TRUE(get_UDS_BMC_Packet_Thread_Start_Flag());
+TEST_F(ServerTest, Start_RefusesSecondStartWhileRunning)
+{
+    ASSERT_EQ(start(), 0);
+    std::string other = dir_.file("other.sock");
+    EXPECT_EQ(init_UDS_BMC_Packet_Thread(other_handler, nullptr, other.c_str()), 1);
+    EXPECT_NE(access(other.c_str(), F_OK), 0);
+    EXPECT_TRUE(get_UDS_BMC_Packet_Thread_Start_Flag());
 
-  // The first server still serves with its own handler.
-  Client client(socket_path());
-  expect_round_trip(client, 3, "still echo");
+    // The first server still serves with its own handler.
+    Client client(socket_path());
+    expect_round_trip(client, 3, "still echo");
 }
 
-TEST_F(ServerTest, Start_ReturnsAfterBindFailureAndClosesItsSocket) {
-  int fds_before = get_open_fd_count();
-  std::string unreachable = dir_.file("missing/uds.sock");
-  Clock::time_point begun = Clock::now();
-  EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, unreachable.c_str()), 1);
-  EXPECT_LT(elapsed_ms(begun), 1000);
-  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
-  EXPECT_EQ(get_open_fd_count(), fds_before);
+TEST_F(ServerTest, Start_ReturnsAfterBindFailureAndClosesItsSocket)
+{
+    int fds_before = get_open_fd_count();
+    std::string unreachable = dir_.file("missing/uds.sock");
+    Clock::time_point begun = Clock::now();
+    EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, unreachable.c_str()), 1);
+    EXPECT_LT(elapsed_ms(begun), 1000);
+    EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+    EXPECT_EQ(get_open_fd_count(), fds_before);
 
-  // A failed start leaves the module ready for a good one.
-  ASSERT_EQ(start(), 0);
-  EXPECT_EQ(stop_and_log(), thread_line("bind() error"));
+    // A failed start leaves the module ready for a good one.
+    ASSERT_EQ(start(), 0);
+    EXPECT_EQ(stop_and_log(), thread_line("bind() error"));
 }
 
 // Leaves exactly `free_slots` descriptors obtainable under a lowered limit.
 class FdLimit {
- public:
-  explicit FdLimit(int free_slots) {
-    getrlimit(RLIMIT_NOFILE, &saved_);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = 64;
-    setrlimit(RLIMIT_NOFILE, &lowered);
-    for (int fd; (fd = dup(0)) >= 0;) fillers_.push_back(fd);
-    for (int i = 0; i < free_slots && !fillers_.empty(); i++) {
-      close(fillers_.back());
-      fillers_.pop_back();
+public:
+    explicit FdLimit(int free_slots)
+    {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = 64;
+        setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd; (fd = dup(0)) >= 0;)
+            fillers_.push_back(fd);
+        for (int i = 0; i < free_slots && !fillers_.empty(); i++) {
+            close(fillers_.back());
+            fillers_.pop_back();
+        }
     }
-  }
-  ~FdLimit() {
-    for (int fd : fillers_) close(fd);
-    setrlimit(RLIMIT_NOFILE, &saved_);
-  }
+    ~FdLimit()
+    {
+        for (int fd : fillers_)
+            close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved_);
+    }
 
- private:
-  rlimit saved_;
-  std::vector<int> fillers_;
+private:
+    rlimit saved_;
+    std::vector<int> fillers_;
 };
 
-TEST_F(ServerTest, Start_ReportsSocketAndEpollFailuresAndClosesDescriptors) {
-  // One good run first: the sanitizer runtimes do their own look-ups (which
-  // need descriptors) on first use.
-  ASSERT_EQ(start(), 0);
-  set_UDS_BMC_Packet_Thread_Stop();
-  int fds_before = get_open_fd_count();
-  {
-    FdLimit limit(0);
-    EXPECT_EQ(start(), 1);
-  }
-  EXPECT_EQ(get_open_fd_count(), fds_before);
-  {
-    FdLimit limit(1);  // the socket is created, the epoll instance is not
-    EXPECT_EQ(start(), 1);
-  }
-  EXPECT_EQ(get_open_fd_count(), fds_before);
-  EXPECT_EQ(stop_and_log(), thread_line("error") + "[ERROR] UDS_BMC_Packet_Thread: "
-                                                   "UDS_BMC_Packet_Thread epoll_ctl() error\n");
+TEST_F(ServerTest, Start_ReportsSocketAndEpollFailuresAndClosesDescriptors)
+{
+    // One good run first: the sanitizer runtimes do their own look-ups (which
+    // need descriptors) on first use.
+    ASSERT_EQ(start(), 0);
+    set_UDS_BMC_Packet_Thread_Stop();
+    int fds_before = get_open_fd_count();
+    {
+        FdLimit limit(0);
+        EXPECT_EQ(start(), 1);
+    }
+    EXPECT_EQ(get_open_fd_count(), fds_before);
+    {
+        FdLimit limit(1);  // the socket is created, the epoll instance is not
+        EXPECT_EQ(start(), 1);
+    }
+    EXPECT_EQ(get_open_fd_count(), fds_before);
+    EXPECT_EQ(stop_and_log(), thread_line("error") + "[ERROR] UDS_BMC_Packet_Thread: "
+                                                     "UDS_BMC_Packet_Thread epoll_ctl() error\n");
 }
 
-TEST_F(ServerTest, Start_RemovesStaleSocketFile) {
-  nk_test::write_file(socket_path(), "left by an earlier run");
-  ASSERT_EQ(start(), 0);
-  Client client(socket_path());
-  expect_round_trip(client, 4, "fresh");
-  EXPECT_EQ(stop_and_log(), "");
+TEST_F(ServerTest, Start_RemovesStaleSocketFile)
+{
+    nk_test::write_file(socket_path(), "left by an earlier run");
+    ASSERT_EQ(start(), 0);
+    Client client(socket_path());
+    expect_round_trip(client, 4, "fresh");
+    EXPECT_EQ(stop_and_log(), "");
 }
 
 // ---- stop and restart ----
 
-TEST_F(ServerTest, Stop_ReturnsAtOnceWhenNotRunning) {
-  Clock::time_point begun = Clock::now();
-  set_UDS_BMC_Packet_Thread_Stop();
-  EXPECT_LT(elapsed_ms(begun), 5);
-  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+TEST_F(ServerTest, Stop_ReturnsAtOnceWhenNotRunning)
+{
+    Clock::time_point begun = Clock::now();
+    set_UDS_BMC_Packet_Thread_Stop();
+    EXPECT_LT(elapsed_ms(begun), 5);
+    EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
 }
 
-TEST_F(ServerTest, Stop_ClosesEverythingAndStartServesAgain) {
-  int fds_before = get_open_fd_count();
-  ASSERT_EQ(start(), 0);
-  Client client(socket_path());
-  expect_round_trip(client, 5, "before stop");
+TEST_F(ServerTest, Stop_ClosesEverythingAndStartServesAgain)
+{
+    int fds_before = get_open_fd_count();
+    ASSERT_EQ(start(), 0);
+    Client client(socket_path());
+    expect_round_trip(client, 5, "before stop");
 
-  set_UDS_BMC_Packet_Thread_Stop();
-  EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
-  EXPECT_TRUE(client.closed_by_server());
-  client.set_close();
-  EXPECT_EQ(get_open_fd_count(), fds_before);
-  EXPECT_FALSE(Client(socket_path()).connected());  // file left, nobody listening
-  EXPECT_EQ(access(socket_path().c_str(), F_OK), 0);
+    set_UDS_BMC_Packet_Thread_Stop();
+    EXPECT_FALSE(get_UDS_BMC_Packet_Thread_Start_Flag());
+    EXPECT_TRUE(client.closed_by_server());
+    client.set_close();
+    EXPECT_EQ(get_open_fd_count(), fds_before);
+    EXPECT_FALSE(Client(socket_path()).connected());  // file left, nobody listening
+    EXPECT_EQ(access(socket_path().c_str(), F_OK), 0);
 
-  ASSERT_EQ(start(), 0);
-  Client again(socket_path());
-  expect_round_trip(again, 6, "after restart");
-  EXPECT_EQ(stop_and_log(), "");
+    ASSERT_EQ(start(), 0);
+    Client again(socket_path());
+    expect_round_trip(again, 6, "after restart");
+    EXPECT_EQ(stop_and_log(), "");
 }
 
 void set_nothing(int) {}
 
-TEST_F(ServerTest, Loop_FailedWaitIsLoggedAndServingGoesOn) {
-  struct sigaction action {};
-  action.sa_handler = set_nothing;  // no SA_RESTART: the wait fails with EINTR
-  sigaction(SIGUSR1, &action, nullptr);
-  ASSERT_EQ(start(), 0);  // the server thread inherits SIGUSR1 unblocked
-  sigset_t usr1;
-  sigemptyset(&usr1);
-  sigaddset(&usr1, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &usr1, nullptr);  // so only the server thread can take it
-  // The idle thread sits in its wait nearly all the time; a signal that
-  // lands between two waits interrupts nothing.
-  for (int i = 0; i < 10; i++) {
-    kill(getpid(), SIGUSR1);
-    usleep(5000);
-  }
+TEST_F(ServerTest, Loop_FailedWaitIsLoggedAndServingGoesOn)
+{
+    struct sigaction action {};
+    action.sa_handler = set_nothing;  // no SA_RESTART: the wait fails with EINTR
+    sigaction(SIGUSR1, &action, nullptr);
+    ASSERT_EQ(start(), 0);  // the server thread inherits SIGUSR1 unblocked
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &usr1, nullptr);  // so only the server thread can take it
+    // The idle thread sits in its wait nearly all the time; a signal that
+    // lands between two waits interrupts nothing.
+    for (int i = 0; i < 10; i++) {
+        kill(getpid(), SIGUSR1);
+        usleep(5000);
+    }
 
-  Client client(socket_path());
-  expect_round_trip(client, 13, "after the signal");
-  std::string log = stop_and_log();
-  int failed_waits = count_of(log, thread_line("epoll_wait() error"));
-  EXPECT_GE(failed_waits, 1);
-  EXPECT_EQ(count_of(log, "\n"), failed_waits);
-  pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
+    Client client(socket_path());
+    expect_round_trip(client, 13, "after the signal");
+    std::string log = stop_and_log();
+    int failed_waits = count_of(log, thread_line("epoll_wait() error"));
+    EXPECT_GE(failed_waits, 1);
+    EXPECT_EQ(count_of(log, "\n"), failed_waits);
+    pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
 }
 
 // ---- requests ----
 
-TEST_F(ServerTest, Request_WithoutResponseFlagGetsNoReply) {
-  ASSERT_EQ(start(), 0);
-  Client client(socket_path());
-  Packet silent;
-  set_request(&silent, PACKET_TYPE::WRITE, false, 7, "no reply");
-  ASSERT_TRUE(client.send(silent));
-  // The next packet on the connection answers the second request.
-  expect_round_trip(client, 8, "reply");
-  EXPECT_FALSE(client.readable_within(50));
+TEST_F(ServerTest, Request_WithoutResponseFlagGetsNoReply)
+{
+    ASSERT_EQ(start(), 0);
+    Client client(socket_path());
+    Packet silent;
+    set_request(&silent, PACKET_TYPE::WRITE, false, 7, "no reply");
+    ASSERT_TRUE(client.send(silent));
+    // The next packet on the connection answers the second request.
+    expect_round_trip(client, 8, "reply");
+    EXPECT_FALSE(client.readable_within(50));
 }
 
-TEST_F(ServerTest, Request_FailedHandlerWithErrorHandlerAnswersThenCloses) {
-  ASSERT_EQ(start(true), 0);
-  Client client(socket_path());
-  Packet response;
-  ASSERT_NO_FATAL_FAILURE(get_exchange(client, failing_subaddress, "fail", &response));
-  EXPECT_EQ(get_Packet_Subaddress(response), error_handler_subaddress);
-  EXPECT_EQ(data_text(response), "fail");
-  EXPECT_TRUE(client.closed_by_server());
-  EXPECT_EQ(error_handler_calls, 1);
-  EXPECT_EQ(error_handler_last_code, 1);
-  EXPECT_EQ(stop_and_log(), "");
+TEST_F(ServerTest, Request_FailedHandlerWithErrorHandlerAnswersThenCloses)
+{
+    ASSERT_EQ(start(true), 0);
+    Client client(socket_path());
+    Packet response;
+    ASSERT_NO_FATAL_FAILURE(get_exchange(client, failing_subaddress, "fail", &response));
+    EXPECT_EQ(get_Packet_Subaddress(response), error_handler_subaddress);
+    EXPECT_EQ(data_text(response), "fail");
+    EXPECT_TRUE(client.closed_by_server());
+    EXPECT_EQ(error_handler_calls, 1);
+    EXPECT_EQ(error_handler_last_code, 1);
+    EXPECT_EQ(stop_and_log(), "");
 }
 
-TEST_F(ServerTest, Request_FailedHandlerWithoutErrorHandlerLogsAndKeepsConnection) {
-  ASSERT_EQ(start(false), 0);
-  Client client(socket_path());
-  Packet response;
-  ASSERT_NO_FATAL_FAILURE(get_exchange(client, failing_subaddress, "fail", &response));
-  EXPECT_EQ(get_Packet_Subaddress(response), failing_subaddress);
+TEST_F(ServerTest, Request_FailedHandlerWithoutErrorHandlerLogsAndKeepsConnection)
+{
+    ASSERT_EQ(start(false), 0);
+    Client client(socket_path());
+    Packet response;
+    ASSERT_NO_FATAL_FAILURE(get_exchange(client, failing_subaddress, "fail", &response));
+    EXPECT_EQ(get_Packet_Subaddress(response), failing_subaddress);
 
-  expect_round_trip(client, 9, "still open");
-  EXPECT_EQ(error_handler_calls, 0);
-  EXPECT_EQ(stop_and_log(), thread_line("BMC_Packet_Receive_Error_Handler() error"));
+    expect_round_trip(client, 9, "still open");
+    EXPECT_EQ(error_handler_calls, 0);
+    EXPECT_EQ(stop_and_log(), thread_line("BMC_Packet_Receive_Error_Handler() error"));
 }
 
-TEST_F(ServerTest, Request_HangUpIsDroppedQuietly) {
-  ASSERT_EQ(start(), 0);
-  Client leaving(socket_path());
-  expect_round_trip(leaving, 10, "bye");
-  leaving.set_close();
+TEST_F(ServerTest, Request_HangUpIsDroppedQuietly)
+{
+    ASSERT_EQ(start(), 0);
+    Client leaving(socket_path());
+    expect_round_trip(leaving, 10, "bye");
+    leaving.set_close();
 
-  // Two exchanges on another connection: the second is served in a wait
-  // after the one that saw the hang-up.
-  Client staying(socket_path());
-  expect_round_trip(staying, 11, "one");
-  expect_round_trip(staying, 12, "two");
-  EXPECT_EQ(stop_and_log(), "");
+    // Two exchanges on another connection: the second is served in a wait
+    // after the one that saw the hang-up.
+    Client staying(socket_path());
+    expect_round_trip(staying, 11, "one");
+    expect_round_trip(staying, 12, "two");
+    EXPECT_EQ(stop_and_log(), "");
 }
 
-TEST_F(ServerTest, Request_PartialPacketIsDroppedAfterReceiveTimeout) {
-  ASSERT_EQ(start(), 0);
-  Client half_header(socket_path());
-  const uint8_t header_part[] = {9, 0x03};
-  ASSERT_TRUE(half_header.send_bytes(header_part, sizeof header_part));
-  Clock::time_point begun = Clock::now();
-  EXPECT_TRUE(half_header.closed_by_server());
-  EXPECT_GE(elapsed_ms(begun), 15);
-  EXPECT_LT(elapsed_ms(begun), 500);
+TEST_F(ServerTest, Request_PartialPacketIsDroppedAfterReceiveTimeout)
+{
+    ASSERT_EQ(start(), 0);
+    Client half_header(socket_path());
+    const uint8_t header_part[] = {9, 0x03};
+    ASSERT_TRUE(half_header.send_bytes(header_part, sizeof header_part));
+    Clock::time_point begun = Clock::now();
+    EXPECT_TRUE(half_header.closed_by_server());
+    EXPECT_GE(elapsed_ms(begun), 15);
+    EXPECT_LT(elapsed_ms(begun), 500);
 
-  Client half_data(socket_path());
-  const uint8_t data_part[] = {9, 0x03, 0x05, 0, 1, 'a'};
-  ASSERT_TRUE(half_data.send_bytes(data_part, sizeof data_part));
-  EXPECT_TRUE(half_data.closed_by_server());
+    Client half_data(socket_path());
+    const uint8_t data_part[] = {9, 0x03, 0x05, 0, 1, 'a'};
+    ASSERT_TRUE(half_data.send_bytes(data_part, sizeof data_part));
+    EXPECT_TRUE(half_data.closed_by_server());
 
-  std::string log = stop_and_log();
-  EXPECT_EQ(count_of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: "
-                          "packet header read error, 0x"), 1);
-  EXPECT_EQ(count_of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: "
-                          "packet data read error, 0x"), 1);
-  EXPECT_EQ(count_of(log, thread_line("get_UDS_BMC_Packet_Read() error")), 2);
-  EXPECT_EQ(count_of(log, "\n"), 4);
+    std::string log = stop_and_log();
+    EXPECT_EQ(count_of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: "
+                            "packet header read error, 0x"),
+              1);
+    EXPECT_EQ(count_of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: "
+                            "packet data read error, 0x"),
+              1);
+    EXPECT_EQ(count_of(log, thread_line("get_UDS_BMC_Packet_Read() error")), 2);
+    EXPECT_EQ(count_of(log, "\n"), 4);
 }
 
-TEST_F(ServerTest, Request_DribblingClientIsDroppedWhileOthersAreServed) {
-  ASSERT_EQ(start(), 0);
-  Client dribbler(socket_path());
-  ASSERT_TRUE(dribbler.connected());
-  // A 255-byte request, one byte every 15 ms: nearly 4 s if the server
-  // waited for all of it.
-  std::vector<uint8_t> request(255, 'd');
-  request[0] = 255;
-  request[1] = 0x03;
-  request[2] = 0x85;
-  std::atomic<int> sent{0};
-  std::thread dribble([&] {
-    for (uint8_t byte : request) {
-      if (!dribbler.send_bytes(&byte, 1)) break;  // dropped: EPIPE
-      sent++;
-      usleep(15000);
-    }
-  });
-  usleep(30000);  // the server is inside the dribbled request now
+TEST_F(ServerTest, Request_DribblingClientIsDroppedWhileOthersAreServed)
+{
+    ASSERT_EQ(start(), 0);
+    Client dribbler(socket_path());
+    ASSERT_TRUE(dribbler.connected());
+    // A 255-byte request, one byte every 15 ms: nearly 4 s if the server
+    // waited for all of it.
+    std::vector<uint8_t> request(255, 'd');
+    request[0] = 255;
+    request[1] = 0x03;
+    request[2] = 0x85;
+    std::atomic<int> sent{0};
+    std::thread dribble([&] {
+        for (uint8_t byte : request) {
+            if (!dribbler.send_bytes(&byte, 1))
+                break;  // dropped: EPIPE
+            sent++;
+            usleep(15000);
+        }
+    });
+    usleep(30000);  // the server is inside the dribbled request now
 
-  Clock::time_point begun = Clock::now();
-  Client other(socket_path());
-  expect_round_trip(other, 14, "served");
-  EXPECT_LT(elapsed_ms(begun), 1500);
-  dribble.join();
-  EXPECT_LT(sent, 100);
+    Clock::time_point begun = Clock::now();
+    Client other(socket_path());
+    expect_round_trip(other, 14, "served");
+    EXPECT_LT(elapsed_ms(begun), 1500);
+    dribble.join();
+    EXPECT_LT(sent, 100);
 
-  std::string log = stop_and_log();
-  EXPECT_EQ(count_of(log, thread_line("get_UDS_BMC_Packet_Read() error")), 1);
-  EXPECT_EQ(count_of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: packet "), 1);
-  EXPECT_EQ(count_of(log, "\n"), 2) << log;
+    std::string log = stop_and_log();
+    EXPECT_EQ(count_of(log, thread_line("get_UDS_BMC_Packet_Read() error")), 1);
+    EXPECT_EQ(count_of(log, "[ERROR] get_UDS_BMC_Packet_Read: get_UDS_BMC_Packet_Read: packet "), 1);
+    EXPECT_EQ(count_of(log, "\n"), 2) << log;
 }
 
 // ---- clients ----
 
-TEST_F(ServerTest, Clients_HundredServedThe101stClosedUntilOneLeaves) {
-  ASSERT_EQ(start(), 0);
-  std::vector<std::unique_ptr<Client>> clients;
-  for (int i = 0; i < 100; i++) {
-    clients.emplace_back(new Client(socket_path()));
-    ASSERT_TRUE(clients.back()->connected());
-    expect_round_trip(*clients.back(), static_cast<uint8_t>(i), "in");
-  }
+TEST_F(ServerTest, Clients_HundredServedThe101stClosedUntilOneLeaves)
+{
+    ASSERT_EQ(start(), 0);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 100; i++) {
+        clients.emplace_back(new Client(socket_path()));
+        ASSERT_TRUE(clients.back()->connected());
+        expect_round_trip(*clients.back(), static_cast<uint8_t>(i), "in");
+    }
 
-  Client refused(socket_path());
-  ASSERT_TRUE(refused.connected());  // accepted, then closed at once
-  EXPECT_TRUE(refused.closed_by_server());
+    Client refused(socket_path());
+    ASSERT_TRUE(refused.connected());  // accepted, then closed at once
+    EXPECT_TRUE(refused.closed_by_server());
 
-  clients.front()->set_close();
-  expect_round_trip(*clients[1], 1, "one");
-  expect_round_trip(*clients[1], 2, "two");
-  Client late(socket_path());
-  expect_round_trip(late, 200, "late");
-  EXPECT_EQ(stop_and_log(), thread_line("MAX_Client!"));
+    clients.front()->set_close();
+    expect_round_trip(*clients[1], 1, "one");
+    expect_round_trip(*clients[1], 2, "two");
+    Client late(socket_path());
+    expect_round_trip(late, 200, "late");
+    EXPECT_EQ(stop_and_log(), thread_line("MAX_Client!"));
 }
 
 // ---- broadcasts ----
 
-Packet* broadcast_sample(NODE_ID node) {
-  Packet* packet = new Packet();
-  const char text[] = "news";
-  init_Packet(packet, node, false, PACKET_TYPE::WRITE, false, ADDRESS::STATUS, 6,
-              DATA_TYPE::STRING, text, sizeof text);
-  return packet;
+Packet* broadcast_sample(NODE_ID node)
+{
+    Packet* packet = new Packet();
+    const char text[] = "news";
+    init_Packet(packet, node, false, PACKET_TYPE::WRITE, false, ADDRESS::STATUS, 6, DATA_TYPE::STRING, text,
+                sizeof text);
+    return packet;
 }
 
-TEST_F(ServerTest, Broadcast_RefusedBeforeFirstStart) {
-  std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_1));
-  EXPECT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 1);
-  EXPECT_EQ(stop_and_log(), "[ERROR] set_UDS_BMC_Broadcast_Packet: set_UDS_BMC_Broadcast_Packet: "
-                            "broadcast queue enqueue error: 1\n");
+TEST_F(ServerTest, Broadcast_RefusedBeforeFirstStart)
+{
+    std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_1));
+    EXPECT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 1);
+    EXPECT_EQ(stop_and_log(), "[ERROR] set_UDS_BMC_Broadcast_Packet: set_UDS_BMC_Broadcast_Packet: "
+                              "broadcast queue enqueue error: 1\n");
 }
 
-TEST_F(ServerTest, Broadcast_ReachesEveryClientWithFlagAndCallersNode) {
-  ASSERT_EQ(start(), 0);
-  Client first(socket_path());
-  Client second(socket_path());
-  expect_round_trip(first, 1, "a");
-  expect_round_trip(second, 1, "b");
+TEST_F(ServerTest, Broadcast_ReachesEveryClientWithFlagAndCallersNode)
+{
+    ASSERT_EQ(start(), 0);
+    Client first(socket_path());
+    Client second(socket_path());
+    expect_round_trip(first, 1, "a");
+    expect_round_trip(second, 1, "b");
 
-  std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_7));
-  ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
-  EXPECT_FALSE(get_Packet_Broadcast(*packet));  // the caller's packet is untouched
-  EXPECT_EQ(packet->packet_length, 10);
+    std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_7));
+    ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+    EXPECT_FALSE(get_Packet_Broadcast(*packet));  // the caller's packet is untouched
+    EXPECT_EQ(packet->packet_length, 10);
 
-  for (Client* client : {&first, &second}) {
-    Packet received;
-    ASSERT_EQ(client->receive(&received), 0);
-    EXPECT_TRUE(get_Packet_Broadcast(received));
-    EXPECT_EQ(get_Packet_Node_ID(received), NODE_ID::NAREL_7);
-    EXPECT_EQ(get_Packet_Address(received), ADDRESS::STATUS);
-    EXPECT_EQ(get_Packet_Subaddress(received), 6);
-    EXPECT_EQ(data_text(received), "news");
-  }
-  EXPECT_EQ(stop_and_log(), "");
+    for (Client* client : {&first, &second}) {
+        Packet received;
+        ASSERT_EQ(client->receive(&received), 0);
+        EXPECT_TRUE(get_Packet_Broadcast(received));
+        EXPECT_EQ(get_Packet_Node_ID(received), NODE_ID::NAREL_7);
+        EXPECT_EQ(get_Packet_Address(received), ADDRESS::STATUS);
+        EXPECT_EQ(get_Packet_Subaddress(received), 6);
+        EXPECT_EQ(data_text(received), "news");
+    }
+    EXPECT_EQ(stop_and_log(), "");
 }
 
 std::atomic<bool> broadcast_queued{false};
 
 // Echo handler that queues one broadcast from the server thread itself.
-int broadcasting_handler(const Packet& request, Packet* response) {
-  if (!broadcast_queued.exchange(true)) {
-    std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_2));
-    set_UDS_BMC_Broadcast_Packet(*packet);
-  }
-  return echo_handler(request, response);
-}
-
-TEST_F(ServerTest, Broadcast_WaitsWhileRequestsKeepTheServerBusy) {
-  ASSERT_EQ(init_UDS_BMC_Packet_Thread(broadcasting_handler, nullptr, socket_path().c_str()), 0);
-  Client client(socket_path());
-
-  // 200 silent requests and a last one that asks for a response, all
-  // readable at once: every wait until the last is served finds data.
-  std::vector<uint8_t> burst;
-  for (int i = 0; i < 200; i++) burst.insert(burst.end(), {5, 0x03, 0x05, 0, 1});
-  burst.insert(burst.end(), {5, 0x03, 0x85, 0, 99});
-  ASSERT_TRUE(client.send_bytes(burst.data(), burst.size()));
-
-  Packet first;
-  ASSERT_EQ(client.receive(&first), 0);
-  EXPECT_FALSE(get_Packet_Broadcast(first));
-  EXPECT_EQ(get_Packet_Subaddress(first), 99);
-  Packet second;
-  ASSERT_EQ(client.receive(&second), 0);
-  EXPECT_TRUE(get_Packet_Broadcast(second));
-  EXPECT_EQ(get_Packet_Node_ID(second), NODE_ID::NAREL_2);
-}
-
-TEST_F(ServerTest, Broadcast_OnePacketPerIdleWait) {
-  ASSERT_EQ(start(), 0);
-  Client client(socket_path());
-  expect_round_trip(client, 1, "ready");
-
-  std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_4));
-  for (int i = 0; i < 3; i++) ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
-  std::vector<Clock::time_point> arrivals;
-  for (int i = 0; i < 3; i++) {
-    Packet received;
-    ASSERT_EQ(client.receive(&received), 0);
-    arrivals.push_back(Clock::now());
-  }
-  // Each further packet needs a wait of its own that times out (20 ms).
-  long span = std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[2] - arrivals[0]).count();
-  EXPECT_GE(span, 30);
-}
-
-TEST_F(ServerTest, Broadcast_FailedWriteDropsThatClientOnly) {
-  ASSERT_EQ(start(), 0);
-  Client first(socket_path());
-  Client broken(socket_path());
-  Client last(socket_path());
-  for (Client* client : {&first, &broken, &last}) expect_round_trip(*client, 1, "hi");
-  // The server's writes to this connection now fail with EPIPE.
-  ASSERT_EQ(shutdown(broken.fd(), SHUT_RD), 0);
-
-  std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_5));
-  ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
-  ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
-  for (Client* client : {&first, &last}) {
-    for (int i = 0; i < 2; i++) {
-      Packet received;
-      ASSERT_EQ(client->receive(&received), 0);
-      EXPECT_TRUE(get_Packet_Broadcast(received));
+int broadcasting_handler(const Packet& request, Packet* response)
+{
+    if (!broadcast_queued.exchange(true)) {
+        std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_2));
+        set_UDS_BMC_Broadcast_Packet(*packet);
     }
-  }
-
-  // Dropped after the first pass: the second broadcast did not try it again.
-  std::string log = stop_and_log();
-  EXPECT_EQ(count_of(log, "[ERROR] set_UDS_BMC_Packet_Write: set_UDS_BMC_Packet_Write: "
-                          "packet header write error, 0x"), 1);
-  EXPECT_EQ(count_of(log, std::string(thread_prefix) + "broadcast packet write error, fd: "), 1);
-  EXPECT_EQ(count_of(log, "\n"), 2) << log;
+    return echo_handler(request, response);
 }
 
-TEST_F(ServerTest, Broadcast_QueueHolds200AndRestartDropsThem) {
-  ASSERT_EQ(start(), 0);
-  set_UDS_BMC_Packet_Thread_Stop();  // nobody sends now; the queue stays set up
+TEST_F(ServerTest, Broadcast_WaitsWhileRequestsKeepTheServerBusy)
+{
+    ASSERT_EQ(init_UDS_BMC_Packet_Thread(broadcasting_handler, nullptr, socket_path().c_str()), 0);
+    Client client(socket_path());
 
-  std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_6));
-  for (int i = 0; i < 200; i++) ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
-  EXPECT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 1);
-  EXPECT_FALSE(get_Packet_Broadcast(*packet));
-  EXPECT_EQ(data_text(*packet), "news");
+    // 200 silent requests and a last one that asks for a response, all
+    // readable at once: every wait until the last is served finds data.
+    std::vector<uint8_t> burst;
+    for (int i = 0; i < 200; i++)
+        burst.insert(burst.end(), {5, 0x03, 0x05, 0, 1});
+    burst.insert(burst.end(), {5, 0x03, 0x85, 0, 99});
+    ASSERT_TRUE(client.send_bytes(burst.data(), burst.size()));
 
-  // The restart frees the stale packets (the leak checker watches) and
-  // sends none of them.
-  ASSERT_EQ(start(), 0);
-  Client client(socket_path());
-  EXPECT_FALSE(client.readable_within(100));
-  EXPECT_EQ(stop_and_log(), "[ERROR] set_UDS_BMC_Broadcast_Packet: set_UDS_BMC_Broadcast_Packet: "
-                            "broadcast queue enqueue error: 1\n");
+    Packet first;
+    ASSERT_EQ(client.receive(&first), 0);
+    EXPECT_FALSE(get_Packet_Broadcast(first));
+    EXPECT_EQ(get_Packet_Subaddress(first), 99);
+    Packet second;
+    ASSERT_EQ(client.receive(&second), 0);
+    EXPECT_TRUE(get_Packet_Broadcast(second));
+    EXPECT_EQ(get_Packet_Node_ID(second), NODE_ID::NAREL_2);
+}
+
+TEST_F(ServerTest, Broadcast_OnePacketPerIdleWait)
+{
+    ASSERT_EQ(start(), 0);
+    Client client(socket_path());
+    expect_round_trip(client, 1, "ready");
+
+    std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_4));
+    for (int i = 0; i < 3; i++)
+        ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+    std::vector<Clock::time_point> arrivals;
+    for (int i = 0; i < 3; i++) {
+        Packet received;
+        ASSERT_EQ(client.receive(&received), 0);
+        arrivals.push_back(Clock::now());
+    }
+    // Each further packet needs a wait of its own that times out (20 ms).
+    long span = std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[2] - arrivals[0]).count();
+    EXPECT_GE(span, 30);
+}
+
+TEST_F(ServerTest, Broadcast_FailedWriteDropsThatClientOnly)
+{
+    ASSERT_EQ(start(), 0);
+    Client first(socket_path());
+    Client broken(socket_path());
+    Client last(socket_path());
+    for (Client* client : {&first, &broken, &last})
+        expect_round_trip(*client, 1, "hi");
+    // The server's writes to this connection now fail with EPIPE.
+    ASSERT_EQ(shutdown(broken.fd(), SHUT_RD), 0);
+
+    std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_5));
+    ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+    ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+    for (Client* client : {&first, &last}) {
+        for (int i = 0; i < 2; i++) {
+            Packet received;
+            ASSERT_EQ(client->receive(&received), 0);
+            EXPECT_TRUE(get_Packet_Broadcast(received));
+        }
+    }
+
+    // Dropped after the first pass: the second broadcast did not try it again.
+    std::string log = stop_and_log();
+    EXPECT_EQ(count_of(log, "[ERROR] set_UDS_BMC_Packet_Write: set_UDS_BMC_Packet_Write: "
+                            "packet header write error, 0x"),
+              1);
+    EXPECT_EQ(count_of(log, std::string(thread_prefix) + "broadcast packet write error, fd: "), 1);
+    EXPECT_EQ(count_of(log, "\n"), 2) << log;
+}
+
+TEST_F(ServerTest, Broadcast_QueueHolds200AndRestartDropsThem)
+{
+    ASSERT_EQ(start(), 0);
+    set_UDS_BMC_Packet_Thread_Stop();  // nobody sends now; the queue stays set up
+
+    std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_6));
+    for (int i = 0; i < 200; i++)
+        ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+    EXPECT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 1);
+    EXPECT_FALSE(get_Packet_Broadcast(*packet));
+    EXPECT_EQ(data_text(*packet), "news");
+
+    // The restart frees the stale packets (the leak checker watches) and
+    // sends none of them.
+    ASSERT_EQ(start(), 0);
+    Client client(socket_path());
+    EXPECT_FALSE(client.readable_within(100));
+    EXPECT_EQ(stop_and_log(), "[ERROR] set_UDS_BMC_Broadcast_Packet: set_UDS_BMC_Broadcast_Packet: "
+                              "broadcast queue enqueue error: 1\n");
 }
 
 }  // namespace

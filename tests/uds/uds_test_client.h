@@ -15,33 +15,33 @@ namespace uds_test {
 
 // One client connection; reads give up after receive_timeout_ms.
 class Client {
- public:
-  static const int receive_timeout_ms = 1000;
+public:
+    static const int receive_timeout_ms = 1000;
 
-  explicit Client(const std::string& path);
-  ~Client();
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
+    explicit Client(const std::string& path);
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
 
-  bool connected() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  bool send(const BMC::Packet& packet);
-  bool send_bytes(const void* bytes, size_t length);
-  // 0 a packet arrived (get_Packet_Read's codes otherwise).
-  uint8_t receive(BMC::Packet* packet);
-  // True when something (data or end of stream) arrives within ms.
-  bool readable_within(int ms);
-  // True when the server has closed the connection (end of stream).
-  bool closed_by_server();
-  void set_close();
+    bool connected() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    bool send(const BMC::Packet& packet);
+    bool send_bytes(const void* bytes, size_t length);
+    // 0 a packet arrived (get_Packet_Read's codes otherwise).
+    uint8_t receive(BMC::Packet* packet);
+    // True when something (data or end of stream) arrives within ms.
+    bool readable_within(int ms);
+    // True when the server has closed the connection (end of stream).
+    bool closed_by_server();
+    void set_close();
 
- private:
-  int fd_ = -1;
+private:
+    int fd_ = -1;
 };
 
 // A READ/WRITE style request with a string payload.
-void set_request(BMC::Packet* packet, BMC::PACKET_TYPE type, bool response_require,
-                 uint8_t subaddress, const char* text, BMC::NODE_ID node = BMC::NODE_ID::NAREL_3);
+void set_request(BMC::Packet* packet, BMC::PACKET_TYPE type, bool response_require, uint8_t subaddress,
+                 const char* text, BMC::NODE_ID node = BMC::NODE_ID::NAREL_3);
 
 // Number of descriptors open in this process.
 int get_open_fd_count();
@@ -62,18 +62,18 @@ extern std::atomic<int> error_handler_last_code;
 // Fresh folder, SIGPIPE ignored, standard output captured; the server is
 // stopped when the test ends.
 class ServerTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-  std::string socket_path() const { return dir_.file("uds.sock"); }
-  int start(bool with_error_handler = true);
-  // Stops the server and returns everything written to standard output.
-  std::string stop_and_log();
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string socket_path() const { return dir_.file("uds.sock"); }
+    int start(bool with_error_handler = true);
+    // Stops the server and returns everything written to standard output.
+    std::string stop_and_log();
 
-  nk_test::TempDir dir_;
+    nk_test::TempDir dir_;
 
- private:
-  bool capturing_ = false;
+private:
+    bool capturing_ = false;
 };
 
 }  // namespace uds_test

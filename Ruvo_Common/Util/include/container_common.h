@@ -26,28 +26,35 @@ namespace container_lock {
 
 // Takes the lock when a handler is bound. Returns true when the member may go
 // on; false with *result = r + 1 when the handler failed.
-inline bool lock(Lock_Control_Handler handler, void* data, uint8_t* result) {
-  if (handler == nullptr) return true;
-  uint8_t r = handler(true, data);
-  if (r == 0) return true;
-  *result = static_cast<uint8_t>(r + 1);
-  return false;
+inline bool lock(Lock_Control_Handler handler, void* data, uint8_t* result)
+{
+    if (handler == nullptr)
+        return true;
+    uint8_t r = handler(true, data);
+    if (r == 0)
+        return true;
+    *result = static_cast<uint8_t>(r + 1);
+    return false;
 }
 
 // Releases the lock when a handler is bound; returns result, or r + 3 when
 // the handler failed.
-inline uint8_t unlock(Lock_Control_Handler handler, void* data, uint8_t result) {
-  if (handler == nullptr) return result;
-  uint8_t r = handler(false, data);
-  return r == 0 ? result : static_cast<uint8_t>(r + 3);
+inline uint8_t unlock(Lock_Control_Handler handler, void* data, uint8_t result)
+{
+    if (handler == nullptr)
+        return result;
+    uint8_t r = handler(false, data);
+    return r == 0 ? result : static_cast<uint8_t>(r + 3);
 }
 
 // Runs work() between lock and unlock, with the result conventions above.
 template <typename Work>
-uint8_t run(Lock_Control_Handler handler, void* data, Work work) {
-  uint8_t result = 0;
-  if (!lock(handler, data, &result)) return result;
-  return unlock(handler, data, work());
+uint8_t run(Lock_Control_Handler handler, void* data, Work work)
+{
+    uint8_t result = 0;
+    if (!lock(handler, data, &result))
+        return result;
+    return unlock(handler, data, work());
 }
 
 }  // namespace container_lock
@@ -57,24 +64,28 @@ namespace container_storage {
 // size zeroed elements from calloc, or null for size 0 (calloc(0) may return
 // a block; a container of capacity 0 keeps none) or when calloc fails.
 template <typename T>
-T* allocate(unsigned int size) {
-  return size > 0 ? static_cast<T*>(calloc(size, sizeof(T))) : nullptr;
+T* allocate(unsigned int size)
+{
+    return size > 0 ? static_cast<T*>(calloc(size, sizeof(T))) : nullptr;
 }
 
 // Frees storage from allocate (null allowed) and sets the pointer to null.
 template <typename T>
-void release(T*& storage) {
-  if (storage != nullptr) free(storage);
-  storage = nullptr;
+void release(T*& storage)
+{
+    if (storage != nullptr)
+        free(storage);
+    storage = nullptr;
 }
 
 // Frees the old storage and takes fresh (from allocate) in its place; the
 // capacity is size, or 0 when fresh is null.
 template <typename T>
-void replace(T*& storage, unsigned int& capacity, T* fresh, unsigned int size) {
-  release(storage);
-  storage = fresh;
-  capacity = fresh != nullptr ? size : 0;
+void replace(T*& storage, unsigned int& capacity, T* fresh, unsigned int size)
+{
+    release(storage);
+    storage = fresh;
+    capacity = fresh != nullptr ? size : 0;
 }
 
 }  // namespace container_storage
@@ -85,19 +96,22 @@ namespace container_search {
 // through element(i), that equals data: element == data, or equal(element,
 // data) when equal is set. 0 found, *index written; 1 not found or index null.
 template <typename T, typename Element>
-uint8_t find(unsigned int count, Element element, const T& data,
-             bool (*equal)(const T&, const T&), bool last, unsigned int* index) {
-  if (index == nullptr) return 1;
-  uint8_t result = 1;
-  for (unsigned int i = 0; i < count; ++i) {
-    const T& candidate = element(i);
-    if (equal != nullptr ? equal(candidate, data) : candidate == data) {
-      *index = i;
-      result = 0;
-      if (!last) break;
+uint8_t find(unsigned int count, Element element, const T& data, bool (*equal)(const T&, const T&), bool last,
+             unsigned int* index)
+{
+    if (index == nullptr)
+        return 1;
+    uint8_t result = 1;
+    for (unsigned int i = 0; i < count; ++i) {
+        const T& candidate = element(i);
+        if (equal != nullptr ? equal(candidate, data) : candidate == data) {
+            *index = i;
+            result = 0;
+            if (!last)
+                break;
+        }
     }
-  }
-  return result;
+    return result;
 }
 
 }  // namespace container_search
