@@ -30,6 +30,12 @@
 
 #include "BMC_data_protocol.h"
 
+// The BMC's bus (the node's path, before the platform prefix), its slave
+// address and its attention line: the link's, and what --check probes.
+#define BMC_I2C_BUS_PATH "/dev/i2c-0"
+constexpr uint8_t bmc_i2c_slave_address = 0x08;
+constexpr int bmc_attention_gpio = 480;  // low while the BMC holds a frame for the node
+
 // Starts the worker and returns once it has opened the attention line's
 // value file and the I2C device and sized its queues.
 // broadcast_packet_handler is accepted and not used.

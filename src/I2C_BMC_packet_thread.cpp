@@ -43,9 +43,7 @@ namespace {
 
 const unsigned int queue_size = 200;            // slots in each queue
 const uint8_t packet_rx_timeout_value_sec = 3;  // a requester's wait, from the current whole second
-const char* const i2c_node_path = NK_PLATFORM_PATH("/dev/i2c-0");
-const uint8_t i2c_bmc_slave_address = 8;
-const int bmc_attention_gpio = 480;  // low while the BMC holds a frame for the node
+const char* const i2c_node_path = NK_PLATFORM_PATH(BMC_I2C_BUS_PATH);
 const useconds_t start_poll_period_us = 10 * 1000;
 const unsigned char error_code_write_failed = 1;
 
@@ -160,7 +158,7 @@ void set_rx_response(Packet_Holder response)
 void set_receive_packet(int i2c_fd)
 {
     BMC::Packet packet;  // its data array goes with it after the dispatch
-    set_I2C_Packet_Read(i2c_fd, i2c_bmc_slave_address, &packet);
+    set_I2C_Packet_Read(i2c_fd, bmc_i2c_slave_address, &packet);
     I2C_BMC_Packet_Hander(&packet);
 }
 
@@ -175,7 +173,7 @@ bool set_transmit_packet(int i2c_fd)
     Packet_Holder request_packet(dequeued);
     Packet_Holder response_packet(new BMC::Packet());
 
-    const bool error_flag = set_I2C_Packet_Write(i2c_fd, i2c_bmc_slave_address, *request_packet);
+    const bool error_flag = set_I2C_Packet_Write(i2c_fd, bmc_i2c_slave_address, *request_packet);
     if (error_flag) {
         BMC_Packet_Receive_Error_Handler(response_packet.get(), error_code_write_failed);
     }

@@ -30,7 +30,7 @@
 
 namespace {
 
-const char* const ready_message = "READY=1\nSTATUS=reporting to the BMC on " NK_PLATFORM_PATH("/dev/i2c-0");
+const char* const ready_message = "READY=1\nSTATUS=reporting to the BMC on " NK_PLATFORM_PATH(BMC_I2C_BUS_PATH);
 
 }  // namespace
 

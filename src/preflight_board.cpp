@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "I2C_BMC_packet_thread.h"
 #include "board_io.h"
 #include "config_internal.h"
 #include "i2c_smbus.h"
@@ -23,11 +24,9 @@
 
 namespace {
 
-const Node_Path i2c_bus = {"/dev/i2c-0", NK_PLATFORM_PATH("/dev/i2c-0")};
+const Node_Path i2c_bus = {BMC_I2C_BUS_PATH, NK_PLATFORM_PATH(BMC_I2C_BUS_PATH)};
 const Node_Path eeprom = {eeprom_path + platform::sysroot_length, eeprom_path};
 
-constexpr uint8_t bmc_address = 0x08;
-constexpr int attention_gpio = 480;
 constexpr I2C_TEMP sensor_addresses[] = {I2C_TEMP::ADDR1, I2C_TEMP::ADDR2};
 
 // An SMBus quick write at address: 0 when a device acknowledged, else -errno.
@@ -49,7 +48,7 @@ std::string hex_address(unsigned address)
 bool read_gpio_attribute(GPIO_FILE_TYEP type, std::string& text, int* error)
 {
     char path[gpio_path_buffer_size];
-    get_GPIO_Path(attention_gpio, path, type);
+    get_GPIO_Path(bmc_attention_gpio, path, type);
     char buffer[16];
     const bool read = read_sysfs_attribute(path, buffer, sizeof buffer, error) == Sysfs_Status::DONE;
     text = buffer;
@@ -112,7 +111,7 @@ void check_bmc(Check_Run& run)
         run.fail(what, "not probed", "the bus did not open (see above)");
         return;
     }
-    const int result = probe_address(run.bus.get(), bmc_address);
+    const int result = probe_address(run.bus.get(), bmc_i2c_slave_address);
     if (result != 0) {
         run.fail(what, get_error_text(-result),
                  result == -EBUSY ? "a kernel driver claims 0x08"
@@ -126,7 +125,7 @@ void check_attention_line(Check_Run& run)
 {
     const char* what = "GPIO 480 (attention line)";
     char gpio_dir[gpio_path_buffer_size];
-    get_GPIO_Path(attention_gpio, gpio_dir, GPIO_FILE_TYEP::NONE);
+    get_GPIO_Path(bmc_attention_gpio, gpio_dir, GPIO_FILE_TYEP::NONE);
     struct stat status;
     if (stat(gpio_dir, &status) != 0) {
         if (errno == ENOENT) {
