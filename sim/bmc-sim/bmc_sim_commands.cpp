@@ -27,6 +27,7 @@ const char* const help_text[] = {
     "help fail N              the next N writes of the node are NACKed",
     "help drop on|off         take the BMC off the bus or put it back",
     "help stall MS            each BMC transaction waits MS milliseconds",
+    "help gpio off|on         take the GPIO controller away (its lines go, as unloaded) or back",
     "help serial TEXT         set the serial number in the EEPROM window",
     "help status              pending frames, attention line, frames received, reads of the line",
     "help wait delivered [MS] until the node has read every pending frame (default 5000 ms)",
@@ -163,6 +164,14 @@ const std::map<std::string, Handler>& handlers()
              }
              board.set_bmc_present(arg == "off");
              return ok("drop " + arg);
+         }},
+        {"gpio",
+         [](VirtualBoard& board, const std::string& arg) {
+             if (arg != "on" && arg != "off") {
+                 return error("gpio off|on");
+             }
+             board.set_gpio_controller_present(arg == "on");
+             return ok("gpio " + arg);
          }},
         {"stall",
          [](VirtualBoard& board, const std::string& arg) {
