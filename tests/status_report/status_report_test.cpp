@@ -115,4 +115,35 @@ TEST(ReportSchedule, TemperatureOnChangeRestartsTheIdleCountAndWaitsBehindADescr
     EXPECT_EQ(call(schedule, flags), Report_Kind::TEMPERATURE);
 }
 
+// A failed report goes again with the next call, unless that call sends it
+// anyway; keep-alives and packets that are no report are not noted.
+TEST(ReportResend, FailedReportsGoAgainUnlessTheDueReportCoversThem)
+{
+    const uint8_t all = REPORT_OS | REPORT_ADDRESS | REPORT_SERIAL | REPORT_TEMPERATURE;
+    EXPECT_EQ(choose_resends(all, Report_Kind::NONE), all);
+    EXPECT_EQ(choose_resends(all, Report_Kind::KEEP_ALIVE), all);
+    EXPECT_EQ(choose_resends(all, Report_Kind::DESCRIPTION), REPORT_TEMPERATURE);
+    EXPECT_EQ(choose_resends(all, Report_Kind::TEMPERATURE), REPORT_OS | REPORT_ADDRESS | REPORT_SERIAL);
+    EXPECT_EQ(choose_resends(0, Report_Kind::NONE), 0);
+
+    auto packet = [](BMC::PACKET_TYPE type, BMC::ADDRESS address, uint8_t subaddress) {
+        BMC::Packet p;
+        const char text[] = "x";
+        BMC::init_Packet(&p, BMC::NODE_ID::BMC, false, type, false, address, subaddress, BMC::DATA_TYPE::STRING, text,
+                         2);
+        return p;
+    };
+    using T = BMC::PACKET_TYPE;
+    using A = BMC::ADDRESS;
+    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_OS)), REPORT_OS);
+    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_IP_ADDRESS)), REPORT_ADDRESS);
+    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_SERIAL_NUMBER)),
+              REPORT_SERIAL);
+    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::STATUS, BMC::SUBADDRESS_STATUS_TEMPERATURE_ONBOARD)),
+              REPORT_TEMPERATURE);
+    EXPECT_EQ(get_report_bit(packet(T::PING, A::DESCRIPTION, 0)), 0) << "a keep-alive";
+    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::STATUS, 6)), 0);
+    EXPECT_EQ(get_report_bit(packet(T::READ, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_OS)), 0);
+}
+
 }  // namespace
