@@ -62,12 +62,17 @@ int main(int argc, char** argv)
     log_line("[INFO] %s: Tovana Ruvo Narel Main Daemon %s - %s %s\n", "main", version, build_date, build_time);
 
     update_Broadcast_Packet(true);
-    send_service_notify(ready_message);
+    // Readiness is never dropped: a manager that is not reading gets it on a
+    // later pass.
+    bool ready_pending = send_service_notify(ready_message) == Notify_Result::NOT_SENT;
 
     for (;;) {
         update_Config_Default_IP_Address();
         update_Temperature();
         update_Broadcast_Packet(false);
+        if (ready_pending) {
+            ready_pending = send_service_notify(ready_message) == Notify_Result::NOT_SENT;
+        }
         feed_service_watchdog(get_link_loop_count());
         sleep(2);
     }
