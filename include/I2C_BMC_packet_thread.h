@@ -33,7 +33,10 @@
 // dispatcher returns, and every packet still queued when it stops.
 #pragma once
 
+#include <sys/time.h>
+
 #include <cstdint>
+#include <ctime>
 
 #include "BMC_data_protocol.h"
 
@@ -89,3 +92,7 @@ Link_Write_Failure get_link_write_failure();
 // response was asked for. request is only read; *response belongs to the
 // caller and its old data is released.
 uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response);
+
+// A requester's deadline on the wall clock for a request made at `now`: the
+// whole second of now plus 3, so the wait ends 2 to 3 seconds from now.
+struct timespec get_request_deadline(const struct timeval& now);

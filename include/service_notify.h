@@ -27,9 +27,7 @@
 #include <chrono>
 #include <cstdint>
 
-// How long the link's counter may stand still before the pings stop. The
-// link runs its loop at least once a second while it works.
-constexpr std::chrono::seconds link_progress_window{5};
+#include "daemon_timing.h"  // link_progress_window: how long the link's counter may stand still
 
 // Reads NOTIFY_SOCKET, WATCHDOG_USEC and WATCHDOG_PID and removes them from
 // the environment, so that the commands the daemon runs cannot speak for

@@ -395,6 +395,15 @@ Link_Write_Failure get_link_write_failure() { return current_write_failure; }
 
 bool get_I2C_BMC_Packet_Thread_Start_Flag() { return thread_start_flag; }
 
+struct timespec get_request_deadline(const struct timeval& now)
+{
+    // The sub-second part is dropped.
+    struct timespec deadline;
+    deadline.tv_sec = now.tv_sec + packet_rx_timeout_value_sec;
+    deadline.tv_nsec = 0;
+    return deadline;
+}
+
 uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response)
 {
     if (!thread_start_flag) {
@@ -421,12 +430,9 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
         return 0;
     }
 
-    // The sub-second part is dropped: the wait ends 2 to 3 seconds from now.
     struct timeval now;
     gettimeofday(&now, nullptr);
-    struct timespec deadline;
-    deadline.tv_sec = now.tv_sec + packet_rx_timeout_value_sec;
-    deadline.tv_nsec = 0;
+    const struct timespec deadline = get_request_deadline(now);
 
     pthread_mutex_lock(&RX_queue_mutex);
     bool timed_out = false;
