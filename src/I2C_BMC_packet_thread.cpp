@@ -137,8 +137,9 @@ bool set_I2C_Packet_Write(int i2c_fd, uint8_t address, const BMC::Packet& packet
     if (written <= 0) {
         const int error = errno;
         if (failed_writes_in_row++ == 0) {
-            log_line("[ERROR] %s: packet write failed, %d, %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
-                     strerror(error));
+            // The described line carries the system's error already: the device follows.
+            log_line("[ERROR] %s: packet write failed, %d, %s: %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
+                     strerror(error), i2c_node_path);
         }
         return true;
     }

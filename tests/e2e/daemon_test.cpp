@@ -188,7 +188,9 @@ TEST_F(DaemonReports, ReportsThatFailDuringAnOutageArriveWhenItEnds)
         }
         return n;
     };
-    EXPECT_EQ(count("[ERROR] set_I2C_Packet_Write: packet write failed, -1, No such device or address\n"), 1u)
+    EXPECT_EQ(count("[ERROR] set_I2C_Packet_Write: packet write failed, -1, No such device or address: " + prefix() +
+                    "/dev/i2c-0\n"),
+              1u)
         << output;
     EXPECT_EQ(count("[ERROR] BMC_Packet_Receive_Error_Handler: \n"), 1u) << output;
     EXPECT_EQ(count("[INFO] set_I2C_Packet_Write: packet writes succeed again after "), 1u) << output;

@@ -305,8 +305,10 @@ TEST_F(LinkTest, FailedWritesReachTheCallbackWithTheirPacketAndAnOutageIsLoggedO
     ASSERT_TRUE(board_->wait_received(1, 2000ms));
     set_I2C_BMC_Packet_Thread_Stop();
     const std::string callback = "[ERROR] BMC_Packet_Receive_Error_Handler: \n";
-    EXPECT_EQ(captured(), "[ERROR] set_I2C_Packet_Write: packet write failed, -1, Remote I/O error\n" + callback +
-                              callback + "[INFO] set_I2C_Packet_Write: packet writes succeed again after 3 failed\n");
+    EXPECT_EQ(captured(),
+              "[ERROR] set_I2C_Packet_Write: packet write failed, -1, Remote I/O error: " NODEKEEPER_TEST_SYSROOT
+              "/dev/i2c-0\n" +
+                  callback + callback + "[INFO] set_I2C_Packet_Write: packet writes succeed again after 3 failed\n");
     EXPECT_EQ(failures_seen(),
               (std::vector<SeenFailure>{
                   {{3, 0x02, 0x81}, 1}, {{3, 0x02, 0x81}, 1}, {{3, 0x02, 0x01}, 2}, {{13, 0x00, 0x55, 0x00, 2}, 3}}));
