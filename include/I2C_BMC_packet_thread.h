@@ -95,4 +95,4 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
 
 // A requester's deadline on the wall clock for a request made at `now`: the
 // whole second of now plus 3, so the wait ends 2 to 3 seconds from now.
-struct timespec get_request_deadline(const struct timeval& now);
+struct timespec compute_request_deadline(const struct timeval& now);

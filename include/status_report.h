@@ -56,7 +56,7 @@ enum Report_Bit : uint8_t {
 
 // The bit of the report that packet carries; 0 for a keep-alive and for any
 // packet that is no report of this module.
-uint8_t get_report_bit(const BMC::Packet& packet);
+uint8_t classify_report(const BMC::Packet& packet);
 
 // The failed reports (bits) to send again on a call that sends `due`: those
 // it does not send anyway.

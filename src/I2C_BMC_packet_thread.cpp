@@ -396,7 +396,7 @@ Link_Write_Failure get_link_write_failure() { return current_write_failure; }
 
 bool get_I2C_BMC_Packet_Thread_Start_Flag() { return thread_start_flag; }
 
-struct timespec get_request_deadline(const struct timeval& now)
+struct timespec compute_request_deadline(const struct timeval& now)
 {
     // The sub-second part is dropped.
     struct timespec deadline;
@@ -433,7 +433,7 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
 
     struct timeval now;
     gettimeofday(&now, nullptr);
-    const struct timespec deadline = get_request_deadline(now);
+    const struct timespec deadline = compute_request_deadline(now);
 
     pthread_mutex_lock(&RX_queue_mutex);
     bool timed_out = false;

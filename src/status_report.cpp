@@ -88,7 +88,7 @@ Report_Kind choose_due_report(Report_Schedule& schedule, bool description_forced
     return Report_Kind::NONE;
 }
 
-uint8_t get_report_bit(const BMC::Packet& packet)
+uint8_t classify_report(const BMC::Packet& packet)
 {
     if (BMC::get_Packet_Type(packet) != BMC::PACKET_TYPE::WRITE) {
         return 0;  // a keep-alive goes again on its own schedule
@@ -161,7 +161,7 @@ int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t /*err
 {
     const Link_Write_Failure failure = get_link_write_failure();
     if (failure.packet != nullptr) {
-        failed_reports.fetch_or(get_report_bit(*failure.packet));
+        failed_reports.fetch_or(classify_report(*failure.packet));
     }
     if (failure.failed_in_row <= 1) {
         log_line("[ERROR] %s: \n", "BMC_Packet_Receive_Error_Handler");

@@ -320,10 +320,10 @@ TEST(RequestDeadline, WholeSecondPlusThree)
 {
     // 12:00:00.900 gives up at 12:00:03.000, 2.1 s later; x.000 3 s later.
     const time_t noon = 1796040000;
-    struct timespec deadline = get_request_deadline(timeval{noon, 900000});
+    struct timespec deadline = compute_request_deadline(timeval{noon, 900000});
     EXPECT_EQ(deadline.tv_sec, noon + 3);
     EXPECT_EQ(deadline.tv_nsec, 0);
-    deadline = get_request_deadline(timeval{noon, 0});
+    deadline = compute_request_deadline(timeval{noon, 0});
     EXPECT_EQ(deadline.tv_sec, noon + 3);
     EXPECT_EQ(deadline.tv_nsec, 0);
 }

@@ -135,15 +135,16 @@ TEST(ReportResend, FailedReportsGoAgainUnlessTheDueReportCoversThem)
     };
     using T = BMC::PACKET_TYPE;
     using A = BMC::ADDRESS;
-    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_OS)), REPORT_OS);
-    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_IP_ADDRESS)), REPORT_ADDRESS);
-    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_SERIAL_NUMBER)),
+    EXPECT_EQ(classify_report(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_OS)), REPORT_OS);
+    EXPECT_EQ(classify_report(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_IP_ADDRESS)),
+              REPORT_ADDRESS);
+    EXPECT_EQ(classify_report(packet(T::WRITE, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_SERIAL_NUMBER)),
               REPORT_SERIAL);
-    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::STATUS, BMC::SUBADDRESS_STATUS_TEMPERATURE_ONBOARD)),
+    EXPECT_EQ(classify_report(packet(T::WRITE, A::STATUS, BMC::SUBADDRESS_STATUS_TEMPERATURE_ONBOARD)),
               REPORT_TEMPERATURE);
-    EXPECT_EQ(get_report_bit(packet(T::PING, A::DESCRIPTION, 0)), 0) << "a keep-alive";
-    EXPECT_EQ(get_report_bit(packet(T::WRITE, A::STATUS, 6)), 0);
-    EXPECT_EQ(get_report_bit(packet(T::READ, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_OS)), 0);
+    EXPECT_EQ(classify_report(packet(T::PING, A::DESCRIPTION, 0)), 0) << "a keep-alive";
+    EXPECT_EQ(classify_report(packet(T::WRITE, A::STATUS, 6)), 0);
+    EXPECT_EQ(classify_report(packet(T::READ, A::DESCRIPTION, BMC::SUBADDRESS_DESCRIPTION_OS)), 0);
 }
 
 }  // namespace
