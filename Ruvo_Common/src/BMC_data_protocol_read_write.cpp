@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "packet_image.h"
 #include "packet_read_within.h"
 
 namespace {
@@ -64,11 +65,13 @@ uint8_t read_packet(int fd, BMC::Packet* packet, bool bounded, unsigned int wind
     }
     BMC::init_Packet(packet, packet_length);
 
-    // The header bytes after the length byte go straight into the record.
     uint8_t header_length = BMC::get_Packet_Header_Length(*packet);
     if (header_length > 1) {
-        uint8_t* header = reinterpret_cast<uint8_t*>(packet);
-        if (!get_bytes_read(fd, header + 1, header_length - 1u, deadline))
+        uint8_t header[BMC::packet_header_length] = {packet_length};
+        bool whole = get_bytes_read(fd, header + 1, header_length - 1u, deadline);
+        // What arrived is kept; the bytes that did not stay 0.
+        decode_packet_header(header, header_length, packet);
+        if (!whole)
             return 2;
     }
 
@@ -94,8 +97,8 @@ uint8_t set_Packet_Write(int fd, const BMC::Packet& packet)
     // it goes out, so the stream stays in step.
     if (data_length > 0 && packet.data == nullptr)
         return 2;
-    uint8_t header_length = BMC::get_Packet_Header_Length(packet);
-    const uint8_t* header = reinterpret_cast<const uint8_t*>(&packet);
+    uint8_t header[BMC::packet_header_length];
+    uint8_t header_length = encode_packet_header(packet, header);
     if (!set_bytes_write(fd, header, header_length))
         return 1;
     if (data_length > 0 && !set_bytes_write(fd, packet.data, data_length))
