@@ -109,6 +109,8 @@ struct Server_State {
     bool accept_paused = false;
     bool accept_failure_logged = false;
     Server_Clock::time_point accept_resume_at;
+    // Some client may hold part of a request: its arrival window runs.
+    bool partial_pending = false;
 };
 
 uint64_t get_client_token(const Server_State& s, unsigned int slot)
@@ -410,6 +412,8 @@ void set_client_input(Server_State* s, unsigned int slot, uint32_t events)
         if (!set_client_request(s, slot, receive_packet))
             return;
     }
+    if (client.requests.is_partial())
+        s->partial_pending = true;
 }
 
 // Sends every queued broadcast to every client.
@@ -449,11 +453,14 @@ int get_wait_ms(Server_Clock::time_point now, Server_Clock::time_point at)
 // earliest deadline still pending, -1 for none.
 int set_deadlines_check(Server_State* s)
 {
+    if (!s->partial_pending && !s->accept_paused)
+        return -1;  // the common case: nothing to look at
     const Server_Clock::time_point now = Server_Clock::now();
     if (s->accept_paused && now >= s->accept_resume_at)
         set_accept_resume(s);
     bool pending = s->accept_paused;
     Server_Clock::time_point earliest = s->accept_resume_at;
+    s->partial_pending = false;
     for (unsigned int slot = 0; slot < max_client_count; slot++) {
         Client_Slot& client = s->clients[slot];
         if (client.fd.get() < 0 || !client.requests.is_partial())
@@ -461,7 +468,10 @@ int set_deadlines_check(Server_State* s)
         const Server_Clock::time_point deadline = client.requests.get_partial_since() + packet_arrival_window;
         if (deadline <= now) {
             set_client_read_failure(s, slot, false);
-        } else if (!pending || deadline < earliest) {
+            continue;
+        }
+        s->partial_pending = true;
+        if (!pending || deadline < earliest) {
             pending = true;
             earliest = deadline;
         }
