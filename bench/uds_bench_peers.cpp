@@ -137,7 +137,8 @@ int run_client_load(const std::string& path, int dribblers, int control_fd)
     while (poll(&control, 1, dribble_period_ms) == 0) {
         for (int i = 0; i < dribblers; i++) {
             if (fds[i] < 0) {
-                fds[i] = connect_to_server(path);
+                // Not waiting while the server's backlog is full.
+                fds[i] = connect_to_server(path, SOCK_NONBLOCK);
                 sent[i] = 0;
             }
             if (fds[i] >= 0 && send(fds[i], &request[sent[i] % request.size()], 1, MSG_DONTWAIT) != 1) {
@@ -148,7 +149,7 @@ int run_client_load(const std::string& path, int dribblers, int control_fd)
             }
         }
         if (unread < 0)
-            unread = connect_to_server(path);
+            unread = connect_to_server(path, SOCK_NONBLOCK);
         for (int k = 0; unread >= 0 && k < unread_requests_per_period; k++) {
             if (send(unread, request.data(), request.size(), MSG_DONTWAIT) == static_cast<ssize_t>(request.size()))
                 continue;
@@ -175,9 +176,9 @@ std::vector<uint8_t> get_request_bytes(size_t length)
     return bytes;
 }
 
-int connect_to_server(const std::string& path)
+int connect_to_server(const std::string& path, int flags)
 {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
     sockaddr_un address;
     memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;

@@ -15,8 +15,9 @@
 // Byte image of a WRITE request of the given total length (5..255) that
 // asks for a response; the data bytes count up.
 std::vector<uint8_t> get_request_bytes(size_t length);
-// A connected stream socket to the server at path, -1 when none.
-int connect_to_server(const std::string& path);
+// A connected stream socket to the server at path, -1 when none; flags
+// (SOCK_NONBLOCK) as for socket().
+int connect_to_server(const std::string& path, int flags = 0);
 bool write_all(int fd, const uint8_t* bytes, size_t length);
 // Reads length bytes; false on end of stream, failure or timeout_ms without
 // progress (-1: no limit).
