@@ -85,13 +85,13 @@ private:
     bool running_ = false;
 };
 
-ServerInstance& get_server()
+ServerInstance& use_server()
 {
     static ServerInstance server;
     return server;
 }
 
-double get_percentile(std::vector<double> samples, double share)
+double compute_percentile(std::vector<double> samples, double share)
 {
     if (samples.empty())
         return 0;
@@ -103,7 +103,7 @@ double get_percentile(std::vector<double> samples, double share)
 void BM_Server_Round_Trip(benchmark::State& state)
 {
     size_t length = static_cast<size_t>(state.range(0));
-    int fd = get_server().running() ? connect_to_server(get_server().path()) : -1;
+    int fd = use_server().running() ? connect_to_server(use_server().path()) : -1;
     if (fd < 0) {
         state.SkipWithError("server not reachable");
         return;
@@ -151,20 +151,20 @@ void BM_Socketpair_Round_Trip(benchmark::State& state)
 void BM_Broadcast_Fan_Out(benchmark::State& state)
 {
     Fan_Out_Reader reader;
-    if (!get_server().running() || !reader.start(get_server().path(), fan_out_clients, state.range(0) != 0)) {
+    if (!use_server().running() || !reader.start(use_server().path(), fan_out_clients, state.range(0) != 0)) {
         state.SkipWithError("reader could not connect");
         return;
     }
     std::vector<double> samples_us;
     int missed = 0;
     for (auto _ : state) {
-        const uint64_t end = get_monotonic_ns() + static_cast<uint64_t>(scenario_seconds * 1e9);
-        while (get_monotonic_ns() < end && missed < fan_out_max_missed) {
+        const uint64_t end = read_monotonic_ns() + static_cast<uint64_t>(scenario_seconds * 1e9);
+        while (read_monotonic_ns() < end && missed < fan_out_max_missed) {
             const uint32_t sequence = ++broadcast_sequence;
             BMC::Packet packet;
             BMC::init_Packet(&packet, BMC::NODE_ID::NAREL_1, true, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::STATUS,
                              0, BMC::DATA_TYPE::UINT32, &sequence, 1);
-            const uint64_t begun = get_monotonic_ns();
+            const uint64_t begun = read_monotonic_ns();
             set_UDS_BMC_Broadcast_Packet(packet);
             const uint64_t at = reader.wait_for_delivery(sequence, fan_out_timeout_ms);
             if (at == 0) {
@@ -174,10 +174,11 @@ void BM_Broadcast_Fan_Out(benchmark::State& state)
             }
             usleep(2000 + sequence % 3 * 1000);  // not in step with the 10 ms requests
         }
-        state.SetIterationTime(samples_us.empty() ? fan_out_timeout_ms / 1e3 : get_percentile(samples_us, 0.5) / 1e6);
+        state.SetIterationTime(samples_us.empty() ? fan_out_timeout_ms / 1e3
+                                                  : compute_percentile(samples_us, 0.5) / 1e6);
     }
-    state.counters["median_us"] = get_percentile(samples_us, 0.5);
-    state.counters["p99_us"] = get_percentile(samples_us, 0.99);
+    state.counters["median_us"] = compute_percentile(samples_us, 0.5);
+    state.counters["p99_us"] = compute_percentile(samples_us, 0.99);
     state.counters["delivered"] = static_cast<double>(samples_us.size());
     state.counters["missed"] = missed;
 }
@@ -185,8 +186,8 @@ void BM_Broadcast_Fan_Out(benchmark::State& state)
 void BM_Round_Trip_Among_Dribblers(benchmark::State& state)
 {
     Client_Load load;
-    int fd = get_server().running() ? connect_to_server(get_server().path()) : -1;
-    if (fd < 0 || !load.start(get_server().path(), static_cast<int>(state.range(0)))) {
+    int fd = use_server().running() ? connect_to_server(use_server().path()) : -1;
+    if (fd < 0 || !load.start(use_server().path(), static_cast<int>(state.range(0)))) {
         state.SkipWithError("server not reachable");
         return;
     }
@@ -194,28 +195,28 @@ void BM_Round_Trip_Among_Dribblers(benchmark::State& state)
     const std::vector<uint8_t> request = get_request_bytes(5);
     std::vector<double> samples_us;
     for (auto _ : state) {
-        const uint64_t end = get_monotonic_ns() + static_cast<uint64_t>(scenario_seconds * 1e9);
-        while (get_monotonic_ns() < end) {
+        const uint64_t end = read_monotonic_ns() + static_cast<uint64_t>(scenario_seconds * 1e9);
+        while (read_monotonic_ns() < end) {
             uint8_t answer[5];
-            const uint64_t begun = get_monotonic_ns();
+            const uint64_t begun = read_monotonic_ns();
             const bool answered = fd >= 0 && write_all(fd, request.data(), request.size()) &&
                                   read_all(fd, answer, sizeof answer, dribbler_round_trip_timeout_ms);
-            samples_us.push_back(static_cast<double>(get_monotonic_ns() - begun) / 1e3);
+            samples_us.push_back(static_cast<double>(read_monotonic_ns() - begun) / 1e3);
             if (!answered) {
                 // Out of step, or dropped: a fresh connection.
                 if (fd >= 0)
                     close(fd);
-                fd = connect_to_server(get_server().path());
+                fd = connect_to_server(use_server().path());
             }
             usleep(5000);
         }
-        state.SetIterationTime(get_percentile(samples_us, 0.99) / 1e6);
+        state.SetIterationTime(compute_percentile(samples_us, 0.99) / 1e6);
     }
     if (fd >= 0)
         close(fd);
-    state.counters["median_us"] = get_percentile(samples_us, 0.5);
-    state.counters["p99_us"] = get_percentile(samples_us, 0.99);
-    state.counters["max_us"] = get_percentile(samples_us, 1.0);
+    state.counters["median_us"] = compute_percentile(samples_us, 0.5);
+    state.counters["p99_us"] = compute_percentile(samples_us, 0.99);
+    state.counters["max_us"] = compute_percentile(samples_us, 1.0);
     state.counters["round_trips"] = static_cast<double>(samples_us.size());
 }
 
@@ -267,7 +268,7 @@ private:
 
 // Pins the process (and every thread and child it makes from now on) to one
 // CPU: cpu, or the first it may use when cpu is negative. -1 when it cannot.
-int set_one_cpu(int cpu)
+int pin_to_one_cpu(int cpu)
 {
     cpu_set_t allowed;
     if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
@@ -309,7 +310,7 @@ int main(int argc, char** argv)
         args.push_back(repetitions);
         args.push_back(interleaving);
     }
-    cpu = set_one_cpu(cpu);
+    cpu = pin_to_one_cpu(cpu);
     if (cpu < 0) {
         fprintf(stderr, "uds_bench: cannot pin to one CPU\n");
         return 1;

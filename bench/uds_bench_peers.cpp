@@ -91,12 +91,12 @@ int run_fan_out_reader(const std::string& path, int count, bool requesting, int 
     const std::vector<uint8_t> request = get_request_bytes(5);
     std::vector<std::vector<uint8_t>> pending(count);
     std::map<uint32_t, int> received;
-    uint64_t next_request = get_monotonic_ns() + request_period_ms * 1000000ull;
+    uint64_t next_request = read_monotonic_ns() + request_period_ms * 1000000ull;
     std::vector<epoll_event> events(count + 1);
     for (;;) {
         int timeout_ms = -1;
         if (requesting) {
-            const uint64_t now = get_monotonic_ns();
+            const uint64_t now = read_monotonic_ns();
             timeout_ms = now >= next_request ? 0 : static_cast<int>((next_request - now + 999999) / 1000000);
         }
         const int ready_count = epoll_wait(epoll_fd, events.data(), count + 1, timeout_ms);
@@ -113,14 +113,14 @@ int run_fan_out_reader(const std::string& path, int count, bool requesting, int 
             take_packets(&pending[i], &sequences);
             for (uint32_t sequence : sequences) {
                 if (++received[sequence] == count) {
-                    const Delivery delivery{sequence, get_monotonic_ns()};
+                    const Delivery delivery{sequence, read_monotonic_ns()};
                     received.erase(sequence);
                     if (write(report_fd, &delivery, sizeof delivery) != sizeof delivery)
                         return 1;
                 }
             }
         }
-        if (requesting && get_monotonic_ns() >= next_request) {
+        if (requesting && read_monotonic_ns() >= next_request) {
             (void)!write(fds[0], request.data(), request.size());
             next_request += request_period_ms * 1000000ull;
         }
@@ -217,7 +217,7 @@ bool read_all(int fd, uint8_t* bytes, size_t length, int timeout_ms)
     return true;
 }
 
-uint64_t get_monotonic_ns()
+uint64_t read_monotonic_ns()
 {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -274,8 +274,8 @@ bool Fan_Out_Reader::start(const std::string& path, int count, bool requesting)
 
 uint64_t Fan_Out_Reader::wait_for_delivery(uint32_t sequence, int timeout_ms)
 {
-    const uint64_t end = get_monotonic_ns() + static_cast<uint64_t>(timeout_ms) * 1000000ull;
-    for (uint64_t now = get_monotonic_ns(); now < end; now = get_monotonic_ns()) {
+    const uint64_t end = read_monotonic_ns() + static_cast<uint64_t>(timeout_ms) * 1000000ull;
+    for (uint64_t now = read_monotonic_ns(); now < end; now = read_monotonic_ns()) {
         pollfd entry{process_.report_fd(), POLLIN, 0};
         if (poll(&entry, 1, static_cast<int>((end - now) / 1000000) + 1) != 1)
             break;

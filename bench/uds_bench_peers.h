@@ -23,7 +23,7 @@ bool write_all(int fd, const uint8_t* bytes, size_t length);
 // progress (-1: no limit).
 bool read_all(int fd, uint8_t* bytes, size_t length, int timeout_ms = -1);
 // CLOCK_MONOTONIC in nanoseconds: the same clock in every process.
-uint64_t get_monotonic_ns();
+uint64_t read_monotonic_ns();
 
 // A forked process running body(control, report); the parent keeps the
 // other ends. Closing the control end asks the child to end; the holder
@@ -53,7 +53,7 @@ const size_t fan_out_packet_length = 9;
 class Fan_Out_Reader {
 public:
     bool start(const std::string& path, int count, bool requesting);
-    // When (get_monotonic_ns) the last connection received broadcast
+    // When (read_monotonic_ns) the last connection received broadcast
     // sequence; 0 when that did not happen within timeout_ms.
     uint64_t wait_for_delivery(uint32_t sequence, int timeout_ms);
 

@@ -113,13 +113,13 @@ struct Server_State {
     bool partial_pending = false;
 };
 
-uint64_t get_client_token(const Server_State& s, unsigned int slot)
+uint64_t make_client_token(const Server_State& s, unsigned int slot)
 {
     return static_cast<uint64_t>(s.clients[slot].generation) << 32 | slot;
 }
 
 // Registers (EPOLL_CTL_ADD) or changes (EPOLL_CTL_MOD) fd's interest; epoll_ctl's result.
-int set_epoll_interest(int epollfd, int operation, int fd, uint32_t events, uint64_t token)
+int watch_in_epoll(int epollfd, int operation, int fd, uint32_t events, uint64_t token)
 {
     epoll_event event;
     memset(&event, 0, sizeof event);
@@ -131,7 +131,7 @@ int set_epoll_interest(int epollfd, int operation, int fd, uint32_t events, uint
 // Frees every packet still queued (a new start drops what an earlier run
 // left unsent), then gives the queue its storage and lock unless an earlier
 // start already did. false when the storage could not be obtained.
-bool set_broadcast_queue_setup()
+bool prepare_broadcast_queue()
 {
     pthread_mutex_lock(&broadcast_queue_setup_mutex);
     BMC::Packet* stale = nullptr;
@@ -151,9 +151,9 @@ bool set_broadcast_queue_setup()
 
 // Set-up of the server thread; every failure is logged here. Descriptors
 // opened before a failure are closed by the state's holders.
-bool set_server_setup(Server_State* s)
+bool open_server(Server_State* s)
 {
-    if (!set_broadcast_queue_setup()) {
+    if (!prepare_broadcast_queue()) {
         log_line("[ERROR] %s: %s: error\n", thread_name, thread_name);
         return false;
     }
@@ -181,12 +181,12 @@ bool set_server_setup(Server_State* s)
     }
 
     s->packet_epollfd.reset(epoll_create1(EPOLL_CLOEXEC));
-    if (set_epoll_interest(s->packet_epollfd.get(), EPOLL_CTL_ADD, s->uds_fd.get(), EPOLLIN, listen_token) != 0) {
+    if (watch_in_epoll(s->packet_epollfd.get(), EPOLL_CTL_ADD, s->uds_fd.get(), EPOLLIN, listen_token) != 0) {
         log_line("[ERROR] %s: %s epoll_ctl() error\n", thread_name, thread_name);
         return false;
     }
     s->wake_fd.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (set_epoll_interest(s->packet_epollfd.get(), EPOLL_CTL_ADD, s->wake_fd.get(), EPOLLIN, wake_token) != 0) {
+    if (watch_in_epoll(s->packet_epollfd.get(), EPOLL_CTL_ADD, s->wake_fd.get(), EPOLLIN, wake_token) != 0) {
         log_line("[ERROR] %s: %s epoll_ctl() error\n", thread_name, thread_name);
         return false;
     }
@@ -194,16 +194,16 @@ bool set_server_setup(Server_State* s)
 }
 
 // Accepting again after a pause (a client left, or the pause is over).
-void set_accept_resume(Server_State* s)
+void resume_accepting(Server_State* s)
 {
     if (!s->accept_paused)
         return;
     s->accept_paused = false;
-    set_epoll_interest(s->packet_epollfd.get(), EPOLL_CTL_ADD, s->uds_fd.get(), EPOLLIN, listen_token);
+    watch_in_epoll(s->packet_epollfd.get(), EPOLL_CTL_ADD, s->uds_fd.get(), EPOLLIN, listen_token);
 }
 
 // Forgets a client: out of the epoll instance, closed, its slot free.
-void set_client_drop(Server_State* s, unsigned int slot)
+void drop_client(Server_State* s, unsigned int slot)
 {
     Client_Slot& client = s->clients[slot];
     epoll_ctl(s->packet_epollfd.get(), EPOLL_CTL_DEL, client.fd.get(), nullptr);
@@ -212,12 +212,12 @@ void set_client_drop(Server_State* s, unsigned int slot)
     client.output_watched = false;
     client.requests.clear();
     client.sends.clear();
-    set_accept_resume(s);  // a descriptor is free again
+    resume_accepting(s);  // a descriptor is free again
 }
 
 // Logs a failed write to a client as the stream writer's phases and its
 // origin, then drops the client.
-void set_client_write_failure(Server_State* s, unsigned int slot, bool header_sent, Packet_Origin origin)
+void drop_client_after_write_failure(Server_State* s, unsigned int slot, bool header_sent, Packet_Origin origin)
 {
     const int fd = s->clients[slot].fd.get();
     if (header_sent) {
@@ -232,7 +232,7 @@ void set_client_write_failure(Server_State* s, unsigned int slot, bool header_se
     } else {
         log_line("[ERROR] %s: %s: set_UDS_BMC_Packet_Write() error\n", thread_name, thread_name);
     }
-    set_client_drop(s, slot);
+    drop_client(s, slot);
 }
 
 bool is_would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
@@ -240,7 +240,7 @@ bool is_would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK 
 // Writes what waits in the client's send queue as far as its socket takes
 // it, and watches for room while something still waits. false when the
 // client was dropped (the write failed).
-bool send_client_queue(Server_State* s, unsigned int slot)
+bool send_queued_packets(Server_State* s, unsigned int slot)
 {
     Client_Slot& client = s->clients[slot];
     while (!client.sends.is_empty()) {
@@ -250,7 +250,8 @@ bool send_client_queue(Server_State* s, unsigned int slot)
         if (written < 0) {
             if (is_would_block(errno))
                 break;
-            set_client_write_failure(s, slot, client.sends.is_front_header_sent(), client.sends.get_front_origin());
+            drop_client_after_write_failure(s, slot, client.sends.is_front_header_sent(),
+                                            client.sends.get_front_origin());
             return false;
         }
         client.sends.consume(static_cast<size_t>(written));
@@ -258,8 +259,8 @@ bool send_client_queue(Server_State* s, unsigned int slot)
     const bool waiting = !client.sends.is_empty();
     if (waiting != client.output_watched) {
         client.output_watched = waiting;
-        set_epoll_interest(s->packet_epollfd.get(), EPOLL_CTL_MOD, client.fd.get(),
-                           EPOLLIN | EPOLLRDHUP | (waiting ? EPOLLOUT : 0u), get_client_token(*s, slot));
+        watch_in_epoll(s->packet_epollfd.get(), EPOLL_CTL_MOD, client.fd.get(),
+                       EPOLLIN | EPOLLRDHUP | (waiting ? EPOLLOUT : 0u), make_client_token(*s, slot));
     }
     return true;
 }
@@ -275,7 +276,7 @@ bool send_client_image(Server_State* s, unsigned int slot, const uint8_t* image,
     if (client.sends.is_empty()) {
         const ssize_t written = write(client.fd.get(), image, length);
         if (written < 0 && !is_would_block(errno)) {
-            set_client_write_failure(s, slot, false, origin);
+            drop_client_after_write_failure(s, slot, false, origin);
             return false;
         }
         sent = written > 0 ? static_cast<size_t>(written) : 0;
@@ -285,10 +286,10 @@ bool send_client_image(Server_State* s, unsigned int slot, const uint8_t* image,
     if (!client.sends.push(image, length, sent, origin)) {
         log_line("[ERROR] %s: %s: send queue full, client dropped, fd: %d\n", thread_name, thread_name,
                  client.fd.get());
-        set_client_drop(s, slot);
+        drop_client(s, slot);
         return false;
     }
-    return send_client_queue(s, slot);
+    return send_queued_packets(s, slot);
 }
 
 // Sends a packet record to a client; false when the client was dropped.
@@ -297,7 +298,7 @@ bool send_client_packet(Server_State* s, unsigned int slot, const BMC::Packet& p
     // A record whose data store was refused has no bytes to send: a failed
     // data write, as the stream writer reports it.
     if (BMC::get_Packet_Data_Length(packet) > 0 && packet.data == nullptr) {
-        set_client_write_failure(s, slot, true, origin);
+        drop_client_after_write_failure(s, slot, true, origin);
         return false;
     }
     uint8_t image[packet_image_max_length];
@@ -306,8 +307,10 @@ bool send_client_packet(Server_State* s, unsigned int slot, const BMC::Packet& p
 }
 
 // Takes connecting clients while a slot is free, closes them when none is;
-// on running out of descriptors, rests (see Server_State).
-void set_client_accept(Server_State* s)
+// on running out of descriptors, rests (see Server_State). At most a
+// backlog's worth per wake: a flood of connections does not starve the
+// connected clients.
+void accept_clients(Server_State* s)
 {
     for (int i = 0; i < listen_backlog; i++) {
         int fd = accept4(s->uds_fd.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -339,14 +342,13 @@ void set_client_accept(Server_State* s)
             continue;
         }
         s->clients[slot].fd.reset(fd);
-        set_epoll_interest(s->packet_epollfd.get(), EPOLL_CTL_ADD, fd, EPOLLIN | EPOLLRDHUP,
-                           get_client_token(*s, slot));
+        watch_in_epoll(s->packet_epollfd.get(), EPOLL_CTL_ADD, fd, EPOLLIN | EPOLLRDHUP, make_client_token(*s, slot));
     }
 }
 
 // Gives up on a client whose request stopped part-way, with the reader's
 // lines (the phase it lacks; the thread's line unless the peer hung up).
-void set_client_read_failure(Server_State* s, unsigned int slot, bool hung_up)
+void drop_client_after_read_failure(Server_State* s, unsigned int slot, bool hung_up)
 {
     Client_Slot& client = s->clients[slot];
     if (client.requests.is_partial()) {
@@ -361,12 +363,12 @@ void set_client_read_failure(Server_State* s, unsigned int slot, bool hung_up)
     if (!hung_up) {
         log_line("[ERROR] %s: %s: get_UDS_BMC_Packet_Read() error\n", thread_name, thread_name);
     }
-    set_client_drop(s, slot);
+    drop_client(s, slot);
 }
 
 // Hands one request to the handlers and answers it when it asks for a
 // response. false when the client was dropped.
-bool set_client_request(Server_State* s, unsigned int slot, const BMC::Packet& receive_packet)
+bool serve_request(Server_State* s, unsigned int slot, const BMC::Packet& receive_packet)
 {
     BMC::Packet response_packet;
     bool socket_close_flag = false;
@@ -386,14 +388,14 @@ bool set_client_request(Server_State* s, unsigned int slot, const BMC::Packet& r
         return false;
     }
     if (socket_close_flag) {
-        set_client_drop(s, slot);
+        drop_client(s, slot);
         return false;
     }
     return true;
 }
 
 // Reads what a client has sent and serves every request that is whole.
-void set_client_input(Server_State* s, unsigned int slot, uint32_t events)
+void read_client_requests(Server_State* s, unsigned int slot, uint32_t events)
 {
     Client_Slot& client = s->clients[slot];
     size_t room = 0;
@@ -403,13 +405,13 @@ void set_client_input(Server_State* s, unsigned int slot, uint32_t events)
         if (got < 0 && is_would_block(errno))
             return;
         // End of stream, or a failed read: the peer is gone or broken.
-        set_client_read_failure(s, slot, got == 0 || (events & EPOLLRDHUP) != 0);
+        drop_client_after_read_failure(s, slot, got == 0 || (events & EPOLLRDHUP) != 0);
         return;
     }
     client.requests.commit(static_cast<size_t>(got), Server_Clock::now());
     BMC::Packet receive_packet;
     while (client.requests.take_packet(&receive_packet)) {
-        if (!set_client_request(s, slot, receive_packet))
+        if (!serve_request(s, slot, receive_packet))
             return;
     }
     if (client.requests.is_partial())
@@ -417,7 +419,7 @@ void set_client_input(Server_State* s, unsigned int slot, uint32_t events)
 }
 
 // Sends every queued broadcast to every client.
-void set_broadcast_pass(Server_State* s)
+void send_broadcasts(Server_State* s)
 {
     for (;;) {
         // Dequeue into a valid pointer gives 1 only for an empty queue.
@@ -440,7 +442,7 @@ void set_broadcast_pass(Server_State* s)
 
 // Whole milliseconds from now until at, rounded up (a wait never ends
 // before the deadline); 0 once it has passed.
-int get_wait_ms(Server_Clock::time_point now, Server_Clock::time_point at)
+int count_wait_ms(Server_Clock::time_point now, Server_Clock::time_point at)
 {
     if (at <= now)
         return 0;
@@ -451,13 +453,13 @@ int get_wait_ms(Server_Clock::time_point now, Server_Clock::time_point at)
 // Drops the clients whose request has not come whole within its window and
 // ends a pause in accepting that is over. Returns the wait until the
 // earliest deadline still pending, -1 for none.
-int set_deadlines_check(Server_State* s)
+int check_deadlines(Server_State* s)
 {
     if (!s->partial_pending && !s->accept_paused)
         return -1;  // the common case: nothing to look at
     const Server_Clock::time_point now = Server_Clock::now();
     if (s->accept_paused && now >= s->accept_resume_at)
-        set_accept_resume(s);
+        resume_accepting(s);
     bool pending = s->accept_paused;
     Server_Clock::time_point earliest = s->accept_resume_at;
     s->partial_pending = false;
@@ -467,7 +469,7 @@ int set_deadlines_check(Server_State* s)
             continue;
         const Server_Clock::time_point deadline = client.requests.get_partial_since() + packet_arrival_window;
         if (deadline <= now) {
-            set_client_read_failure(s, slot, false);
+            drop_client_after_read_failure(s, slot, false);
             continue;
         }
         s->partial_pending = true;
@@ -476,10 +478,10 @@ int set_deadlines_check(Server_State* s)
             earliest = deadline;
         }
     }
-    return pending ? get_wait_ms(now, earliest) : -1;
+    return pending ? count_wait_ms(now, earliest) : -1;
 }
 
-void set_server_loop(Server_State* s)
+void run_server_loop(Server_State* s)
 {
     int timeout_ms = -1;
     while (!thread_stop_request_flag) {
@@ -493,23 +495,23 @@ void set_server_loop(Server_State* s)
             const epoll_event& event = s->packet_epoll_event[i];
             const uint64_t token = event.data.u64;
             if (token == listen_token) {
-                set_client_accept(s);
+                accept_clients(s);
             } else if (token == wake_token) {
                 clear_wake_signal(s->wake_fd.get());
-                set_broadcast_pass(s);
+                send_broadcasts(s);
             } else {
                 const unsigned int slot = static_cast<unsigned int>(token & 0xFFFFFFFFu);
-                if (slot >= max_client_count || get_client_token(*s, slot) != token)
+                if (slot >= max_client_count || make_client_token(*s, slot) != token)
                     continue;  // the client of this event has been dropped in this pass
                 // Input first: a peer that hung up is dropped quietly, not
                 // after a failed write of what waited for it.
                 if ((event.events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0)
-                    set_client_input(s, slot, event.events);
-                if ((event.events & EPOLLOUT) != 0 && get_client_token(*s, slot) == token)
-                    send_client_queue(s, slot);
+                    read_client_requests(s, slot, event.events);
+                if ((event.events & EPOLLOUT) != 0 && make_client_token(*s, slot) == token)
+                    send_queued_packets(s, slot);
             }
         }
-        timeout_ms = set_deadlines_check(s);
+        timeout_ms = check_deadlines(s);
     }
 }
 
@@ -519,11 +521,11 @@ void* UDS_BMC_Packet_Thread(void*)
         std::unique_ptr<Server_State> state(new (std::nothrow) Server_State());
         if (state == nullptr) {
             log_line("[ERROR] %s: %s: error\n", thread_name, thread_name);
-        } else if (set_server_setup(state.get())) {
+        } else if (open_server(state.get())) {
             server_wake.attach(state->wake_fd.get());
-            set_broadcast_pass(state.get());  // what was queued before the eventfd could be signalled
+            send_broadcasts(state.get());  // what was queued before the eventfd could be signalled
             thread_start_flag = true;
-            set_server_loop(state.get());
+            run_server_loop(state.get());
             server_wake.attach(-1);  // before the eventfd closes
         }
         // Leaving the scope closes the sockets, the epoll instance, the

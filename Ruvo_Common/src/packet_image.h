@@ -21,7 +21,7 @@ static_assert(BMC::packet_header_length + BMC::max_packet_data_length == packet_
               "the longest packet fills the image");
 
 // Bytes a stream reader takes for the packet whose length byte is L.
-inline std::size_t get_packet_read_length(uint8_t packet_length) { return packet_length == 0 ? 1 : packet_length; }
+inline std::size_t count_stream_packet_bytes(uint8_t packet_length) { return packet_length == 0 ? 1 : packet_length; }
 
 // The header of packet, its first min(L, 5) bytes, into header; returns how
 // many were written.

@@ -33,7 +33,7 @@ bool Request_Buffer::take_packet(BMC::Packet* packet)
     const std::size_t held = end_ - start_;
     if (held == 0)
         return false;
-    const std::size_t length = get_packet_read_length(bytes_[start_]);
+    const std::size_t length = count_stream_packet_bytes(bytes_[start_]);
     if (held < length)
         return false;
     decode_packet_image(bytes_ + start_, packet);

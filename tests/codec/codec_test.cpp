@@ -311,7 +311,7 @@ TEST(CodecImage, HeaderFieldsInWireOrderAndOnlyThoseTheBytesCarry)
     EXPECT_EQ(get_Packet_Subaddress(q), 7);
 
     // A stream reader takes the length byte even when it says 0.
-    EXPECT_EQ(get_packet_read_length(0), 1u);
-    EXPECT_EQ(get_packet_read_length(1), 1u);
-    EXPECT_EQ(get_packet_read_length(255), 255u);
+    EXPECT_EQ(count_stream_packet_bytes(0), 1u);
+    EXPECT_EQ(count_stream_packet_bytes(1), 1u);
+    EXPECT_EQ(count_stream_packet_bytes(255), 255u);
 }

@@ -288,10 +288,10 @@ TEST_F(ServerTest, Idle_ServerThreadSleepsUntilThereIsWork)
     ASSERT_EQ(init_UDS_BMC_Packet_Thread(thread_noting_handler, nullptr, socket_path().c_str()), 0);
     Client client(socket_path());
     expect_round_trip(client, 1, "then quiet");
-    long switches = get_thread_switches(handler_thread_id);
+    long switches = read_thread_switches(handler_thread_id);
     usleep(1000 * 1000);
     // Waits that time out every 20 ms would be 50.
-    EXPECT_LE(get_thread_switches(handler_thread_id) - switches, 3);
+    EXPECT_LE(read_thread_switches(handler_thread_id) - switches, 3);
 }
 
 // ---- requests ----

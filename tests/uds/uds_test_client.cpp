@@ -96,7 +96,7 @@ void make_abandoned_socket(const std::string& path)
     close(fd);
 }
 
-long get_thread_switches(pid_t thread_id)
+long read_thread_switches(pid_t thread_id)
 {
     std::ifstream status("/proc/self/task/" + std::to_string(thread_id) + "/status");
     long total = 0;

@@ -54,7 +54,7 @@ int get_open_fd_count();
 void make_abandoned_socket(const std::string& path);
 
 // Context switches of a thread of this process so far (voluntary and not).
-long get_thread_switches(pid_t thread_id);
+long read_thread_switches(pid_t thread_id);
 
 // A forked child that runs body and exits with its result; killed when it
 // outlives a wait or its holder.
