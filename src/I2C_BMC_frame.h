@@ -1,5 +1,6 @@
 // Byte layouts of the BMC I2C link, kept apart from the bus I/O so that they
-// can be checked with plain byte arrays.
+// can be checked with plain byte arrays. The packet's image itself is the
+// library's one codec (packet_image.h), the same bytes as on the socket.
 //
 // Node to BMC: the packet's byte image, packet_length bytes in one write:
 //   length, control1, control2, address, subaddress, data (length - 5 bytes);
@@ -12,11 +13,12 @@
 #include <cstdint>
 
 #include "BMC_data_protocol.h"
+#include "packet_image.h"
 
 // Bytes of one read from the BMC.
 constexpr std::size_t i2c_frame_size = 256;
 // Bytes the longest packet takes on the bus (packet_length is one byte).
-constexpr std::size_t i2c_packet_buffer_size = 255;
+constexpr std::size_t i2c_packet_buffer_size = packet_image_max_length;
 // Room for the longest text datum and a terminating NUL.
 constexpr std::size_t i2c_packet_text_size = BMC::max_packet_data_length + 1;
 

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <time.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,13 +29,22 @@ void print_usage()
                     "  --interval SECONDS  time between broadcasts (default 5; 0 sends none)\n");
 }
 
-// Sleeps up to seconds, waking early when a stop was requested.
-void set_idle(double seconds)
+// Waits up to seconds (for ever when seconds is 0: no broadcasts to pace)
+// for SIGINT or SIGTERM, which the calling thread keeps blocked. true when
+// one came.
+bool wait_for_stop_signal(const sigset_t& stop_signals, double seconds)
 {
-    const long step_ns = 50 * 1000 * 1000;
-    for (double left = seconds; left > 0 && !program_stop_requested; left -= 0.05) {
-        timespec step{0, step_ns};
-        nanosleep(&step, nullptr);
+    const time_t whole = static_cast<time_t>(seconds);
+    const timespec timeout{whole, static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
+    for (;;) {
+        const int taken =
+            seconds > 0 ? sigtimedwait(&stop_signals, nullptr, &timeout) : sigwaitinfo(&stop_signals, nullptr);
+        if (taken > 0)
+            return true;
+        if (errno == EAGAIN)
+            return false;
+        // EINTR: another signal's handler ran; the wait starts again (an
+        // interval is only a pace).
     }
 }
 
@@ -65,25 +75,23 @@ int main(int argc, char** argv)
 
     set_program_signals();
 
-    // The server thread inherits a mask that keeps the stop signals for main:
-    // a signal caught on that thread would break its wait (a logged error).
+    // The stop signals stay blocked: main takes them with sigtimedwait, and
+    // the server thread inherits the mask (a signal caught on that thread
+    // would break its wait, a logged error). Main sleeps between broadcasts
+    // and wakes for nothing else.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     int started = init_UDS_BMC_Packet_Thread(example_handler::set_response, nullptr, path);
-    pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
     if (started != 0) {
         fprintf(stderr, "ruvo-packet-server: cannot serve on %s\n", path);
         return 1;
     }
     printf("ruvo-packet-server: serving on %s\n", path);
 
-    for (unsigned int sequence = 1; !program_stop_requested; sequence++) {
-        set_idle(interval > 0 ? interval : 1.0);
-        if (program_stop_requested || interval <= 0)
-            continue;
+    for (unsigned int sequence = 1; !wait_for_stop_signal(stop_signals, interval); sequence++) {
         BMC::Packet packet;
         example_handler::set_broadcast(&packet, static_cast<BMC::NODE_ID>(node), sequence);
         set_UDS_BMC_Broadcast_Packet(packet);

@@ -176,8 +176,9 @@ enum _SUBADDRESS_POWER_STATUS : uint8_t {
     SUBADDRESS_POWER_STATUS_NAREL_INSERTED_POWER_ON_READY = 3,
 };
 
-// The packet record. Packed: its first five bytes are the wire header, so
-// transports move the header as one block between the wire and the record.
+// The packet record. Packed: its first five fields are the wire header in
+// wire order, one byte each; every transport encodes and decodes them with
+// the library's one header codec.
 // Invariant kept by the codec: packet_length > 5 <=> data points to exactly
 // packet_length - 5 bytes; otherwise data is null. (A size refused with
 // code 2 on a record that held data leaves packet_length counting released

@@ -2,9 +2,22 @@
 // on a Unix-domain stream socket. Clients send BMC::Packet requests (byte
 // image framing of BMC_data_protocol_read_write.h); each request goes to the
 // host program's packet handler and, when it carries the response-require
-// flag, the handler's response is written back on the same connection before
-// anything else is served. Broadcast packets queued by the host go out to
-// every client, one packet per wait that found nothing ready (at most 50/s).
+// flag, the handler's response goes back on the same connection. Broadcast
+// packets queued by the host go out to every client as soon as they are
+// queued. On each connection packets go out in the order the server made
+// them, so broadcasts come between exchanges. Handlers run on the server
+// thread: a slow handler delays every client.
+//
+// The thread sleeps until a client or the host gives it work; no client can
+// hold it. Every socket is non-blocking: a request is gathered as its bytes
+// come and handled once whole, and it must be whole within 100 ms of its
+// first byte, else the client is dropped (logged as a failed read).
+// Responses and broadcasts that a client's socket cannot take at once wait
+// in that client's send queue, which holds at most 256 packets: a client
+// that lets it fill is not reading, and is dropped with one log line ("send
+// queue full, client dropped"). When the process or the system runs out of
+// descriptors the server stops accepting until a client leaves or 100 ms
+// have passed (one log line for the whole episode).
 //
 // Calling order: init_UDS_BMC_Packet_Thread, then from any thread any number
 // of set_UDS_BMC_Broadcast_Packet / get_UDS_BMC_Packet_Thread_Start_Flag,
@@ -39,8 +52,12 @@ typedef int (*UDS_BMC_Packet_Handler)(const BMC::Packet& request, BMC::Packet* r
 // its result is ignored. The connection is closed once the event is done.
 typedef int (*UDS_BMC_Packet_Receive_Error_Handler)(BMC::Packet* response, uint8_t code);
 
-// Starts the server on socket_path (a file left there by an earlier run is
-// removed first) and returns once it serves.
+// Starts the server on socket_path and returns once it serves. The socket is
+// bound first; a path already in use is taken over only when it is a socket
+// nobody listens on (connecting is refused: the file of a server that
+// ended). A regular file, another server's live socket or anything else at
+// the path is left as it is, and the start fails with one "bind() error"
+// line.
 // Returns 0 started; 1 refused: packet_handler null, socket_path null, empty
 // or longer than uds_socket_path_max_length, the server already running, the
 // thread could not be created, or the thread's set-up failed (logged by the

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "packet_image.h"
+
 namespace BMC {
 
 namespace {
@@ -110,7 +112,9 @@ void init_Packet(Packet* packet, const Packet& source_packet)
     // array (an unfilled one would carry stray heap bytes to a transport).
     bool has_data = data_length > 0 && source_packet.data != nullptr;
     init_Packet(packet, has_data ? source_packet.packet_length : header_length);
-    std::memcpy(static_cast<void*>(packet), static_cast<const void*>(&source_packet), header_length);
+    uint8_t header[packet_header_length];
+    encode_packet_header(source_packet, header);
+    decode_packet_header(header, header_length, packet);
     if (has_data) {
         std::memcpy(packet->data, source_packet.data, data_length);
     }

@@ -3,32 +3,16 @@
 
 #include <unistd.h>
 
-#include <chrono>
-
-#include "packet_read_within.h"
+#include "packet_image.h"
 
 namespace {
 
-// End of a packet's time window; none for the plain reader.
-struct Read_Deadline {
-    bool bounded = false;
-    std::chrono::steady_clock::time_point end;
-};
-
-bool is_deadline_passed(const Read_Deadline& deadline)
-{
-    return deadline.bounded && std::chrono::steady_clock::now() >= deadline.end;
-}
-
-// Reads exactly length bytes into buffer, continuing short reads.
-// false when read returns 0 (end of stream) or fails, or when the deadline
-// has passed before a read.
-bool get_bytes_read(int fd, uint8_t* buffer, size_t length, const Read_Deadline& deadline)
+// Reads exactly length bytes into buffer, continuing short reads. false when
+// read returns 0 (end of stream) or fails.
+bool read_bytes(int fd, uint8_t* buffer, size_t length)
 {
     size_t received = 0;
     while (received < length) {
-        if (is_deadline_passed(deadline))
-            return false;
         ssize_t n = read(fd, buffer + received, length - received);
         if (n <= 0)
             return false;
@@ -38,7 +22,7 @@ bool get_bytes_read(int fd, uint8_t* buffer, size_t length, const Read_Deadline&
 }
 
 // Writes exactly length bytes from buffer, continuing short writes.
-bool set_bytes_write(int fd, const uint8_t* buffer, size_t length)
+bool write_bytes(int fd, const uint8_t* buffer, size_t length)
 {
     size_t sent = 0;
     while (sent < length) {
@@ -50,41 +34,30 @@ bool set_bytes_write(int fd, const uint8_t* buffer, size_t length)
     return true;
 }
 
-// The reader of both forms; the window (when bounded) starts once the
-// length byte has arrived.
-uint8_t read_packet(int fd, BMC::Packet* packet, bool bounded, unsigned int window_ms)
-{
-    uint8_t packet_length = 0;
-    if (read(fd, &packet_length, 1) <= 0)
-        return 1;
-    Read_Deadline deadline;
-    if (bounded) {
-        deadline.bounded = true;
-        deadline.end = std::chrono::steady_clock::now() + std::chrono::milliseconds(window_ms);
-    }
-    BMC::init_Packet(packet, packet_length);
+}  // namespace
 
-    // The header bytes after the length byte go straight into the record.
+uint8_t get_Packet_Read(int fd, BMC::Packet* packet)
+{
+    // The length byte, then the rest of the header, then the data: never a
+    // byte of the next packet, so the caller may go on reading the stream.
+    uint8_t header[BMC::packet_header_length] = {};
+    if (read(fd, header, 1) <= 0)
+        return 1;
+    BMC::init_Packet(packet, header[0]);
+
     uint8_t header_length = BMC::get_Packet_Header_Length(*packet);
     if (header_length > 1) {
-        uint8_t* header = reinterpret_cast<uint8_t*>(packet);
-        if (!get_bytes_read(fd, header + 1, header_length - 1u, deadline))
+        bool whole = read_bytes(fd, header + 1, header_length - 1u);
+        // What arrived is kept; the bytes that did not stay 0.
+        decode_packet_header(header, header_length, packet);
+        if (!whole)
             return 2;
     }
 
     uint8_t data_length = BMC::get_Packet_Data_Length(*packet);
-    if (data_length > 0 && !get_bytes_read(fd, packet->data, data_length, deadline))
+    if (data_length > 0 && !read_bytes(fd, packet->data, data_length))
         return 3;
     return 0;
-}
-
-}  // namespace
-
-uint8_t get_Packet_Read(int fd, BMC::Packet* packet) { return read_packet(fd, packet, false, 0); }
-
-uint8_t read_packet_within(int fd, BMC::Packet* packet, unsigned int window_ms)
-{
-    return read_packet(fd, packet, true, window_ms);
 }
 
 uint8_t set_Packet_Write(int fd, const BMC::Packet& packet)
@@ -94,11 +67,11 @@ uint8_t set_Packet_Write(int fd, const BMC::Packet& packet)
     // it goes out, so the stream stays in step.
     if (data_length > 0 && packet.data == nullptr)
         return 2;
-    uint8_t header_length = BMC::get_Packet_Header_Length(packet);
-    const uint8_t* header = reinterpret_cast<const uint8_t*>(&packet);
-    if (!set_bytes_write(fd, header, header_length))
+    uint8_t header[BMC::packet_header_length];
+    uint8_t header_length = encode_packet_header(packet, header);
+    if (!write_bytes(fd, header, header_length))
         return 1;
-    if (data_length > 0 && !set_bytes_write(fd, packet.data, data_length))
+    if (data_length > 0 && !write_bytes(fd, packet.data, data_length))
         return 2;
     return 0;
 }

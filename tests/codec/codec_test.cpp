@@ -7,19 +7,17 @@
 #include <type_traits>
 #include <vector>
 
+#include "packet_image.h"
+
 using namespace BMC;
 
 namespace {
 
-// The byte image as a transport sends it: the header bytes of the record,
-// then the data array.
+// The byte image as every transport sends it.
 std::vector<uint8_t> image(const Packet& p)
 {
-    const uint8_t* header = reinterpret_cast<const uint8_t*>(&p);
-    std::vector<uint8_t> bytes(header, header + get_Packet_Header_Length(p));
-    if (get_Packet_Data_Length(p) > 0)
-        bytes.insert(bytes.end(), p.data, p.data + get_Packet_Data_Length(p));
-    return bytes;
+    uint8_t bytes[packet_image_max_length];
+    return std::vector<uint8_t>(bytes, bytes + encode_packet_image(p, bytes));
 }
 
 }  // namespace
@@ -285,4 +283,35 @@ TEST(CodecCount, ItemSizes)
         EXPECT_EQ(get_Data_Type_Size(static_cast<DATA_TYPE>(t)), sizes[t]);
     for (unsigned t = 11; t <= 255; ++t)
         EXPECT_EQ(get_Data_Type_Size(static_cast<DATA_TYPE>(t)), 0);
+}
+
+TEST(CodecImage, HeaderFieldsInWireOrderAndOnlyThoseTheBytesCarry)
+{
+    Packet p;
+    init_Packet(&p, NODE_ID::NAREL_9, true, PACKET_TYPE::READ, true, ADDRESS::FAN, 0x42, DATA_TYPE::UINT8, nullptr, 0);
+    uint8_t header[packet_header_length];
+    EXPECT_EQ(encode_packet_header(p, header), 5);
+    EXPECT_EQ(std::vector<uint8_t>(header, header + 5), (std::vector<uint8_t>{5, 0x89, 0x83, 4, 0x42}));
+    set_Packet_Type(&p, PACKET_TYPE::PING, false);
+    EXPECT_EQ(encode_packet_header(p, header), 3);
+
+    // A header cut short by its reader fills the leading fields only.
+    const uint8_t bytes[] = {20, 0x05, 0x45, 14, 7};
+    Packet q;
+    init_Packet(&q, NODE_ID::NAREL_1, false, PACKET_TYPE::WRITE, false, ADDRESS::BOOT, 9, DATA_TYPE::UINT8, nullptr, 0);
+    decode_packet_header(bytes, 3, &q);
+    EXPECT_EQ(q.packet_length, 20);
+    EXPECT_EQ(q.packet_control1, 0x05);
+    EXPECT_EQ(q.packet_control2, 0x45);
+    EXPECT_EQ(get_Packet_Address(q), ADDRESS::BOOT);
+    EXPECT_EQ(get_Packet_Subaddress(q), 9);
+    EXPECT_EQ(q.data, nullptr);
+    decode_packet_header(bytes, 5, &q);
+    EXPECT_EQ(get_Packet_Address(q), ADDRESS::NETWORK);
+    EXPECT_EQ(get_Packet_Subaddress(q), 7);
+
+    // A stream reader takes the length byte even when it says 0.
+    EXPECT_EQ(count_stream_packet_bytes(0), 1u);
+    EXPECT_EQ(count_stream_packet_bytes(1), 1u);
+    EXPECT_EQ(count_stream_packet_bytes(255), 255u);
 }

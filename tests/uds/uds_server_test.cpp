@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <memory>
@@ -160,6 +165,8 @@ TEST_F(ServerTest, Start_ReportsSocketAndEpollFailuresAndClosesDescriptors)
     // need descriptors) on first use.
     ASSERT_EQ(start(), 0);
     set_UDS_BMC_Packet_Thread_Stop();
+    // Without its socket file the bind needs no descriptor to look at it.
+    unlink(socket_path().c_str());
     int fds_before = get_open_fd_count();
     {
         FdLimit limit(0);
@@ -175,13 +182,37 @@ TEST_F(ServerTest, Start_ReportsSocketAndEpollFailuresAndClosesDescriptors)
                                                      "UDS_BMC_Packet_Thread epoll_ctl() error\n");
 }
 
-TEST_F(ServerTest, Start_RemovesStaleSocketFile)
+TEST_F(ServerTest, Start_ReplacesSocketFileNobodyListensOn)
 {
-    nk_test::write_file(socket_path(), "left by an earlier run");
+    make_abandoned_socket(socket_path());
     ASSERT_EQ(start(), 0);
     Client client(socket_path());
     expect_round_trip(client, 4, "fresh");
     EXPECT_EQ(stop_and_log(), "");
+}
+
+TEST_F(ServerTest, Start_LeavesRegularFileAndLiveServerAtThePath)
+{
+    nk_test::write_file(socket_path(), "not a socket");
+    EXPECT_EQ(start(), 1);
+    EXPECT_EQ(nk_test::read_file(socket_path()), "not a socket");
+
+    // Another server listens on the path: it keeps it and its clients.
+    std::string live_path = dir_.file("live.sock");
+    int live = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, live_path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(live, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(live, 4), 0);
+    EXPECT_EQ(init_UDS_BMC_Packet_Thread(echo_handler, nullptr, live_path.c_str()), 1);
+    Client reaching(live_path);
+    ASSERT_TRUE(reaching.connected());
+    int accepted = accept(live, nullptr, nullptr);
+    EXPECT_GE(accepted, 0);
+    close(accepted);
+    close(live);
+    EXPECT_EQ(stop_and_log(), thread_line("bind() error") + thread_line("bind() error"));
 }
 
 // ---- stop and restart ----
@@ -241,6 +272,26 @@ TEST_F(ServerTest, Loop_FailedWaitIsLoggedAndServingGoesOn)
     EXPECT_GE(failed_waits, 1);
     EXPECT_EQ(count_of(log, "\n"), failed_waits);
     pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
+}
+
+std::atomic<pid_t> handler_thread_id{0};
+
+// Echo handler that notes the thread it runs on: the server thread.
+int thread_noting_handler(const Packet& request, Packet* response)
+{
+    handler_thread_id = static_cast<pid_t>(syscall(SYS_gettid));
+    return echo_handler(request, response);
+}
+
+TEST_F(ServerTest, Idle_ServerThreadSleepsUntilThereIsWork)
+{
+    ASSERT_EQ(init_UDS_BMC_Packet_Thread(thread_noting_handler, nullptr, socket_path().c_str()), 0);
+    Client client(socket_path());
+    expect_round_trip(client, 1, "then quiet");
+    long switches = read_thread_switches(handler_thread_id);
+    usleep(1000 * 1000);
+    // Waits that time out every 20 ms would be 50.
+    EXPECT_LE(read_thread_switches(handler_thread_id) - switches, 3);
 }
 
 // ---- requests ----
@@ -361,6 +412,52 @@ TEST_F(ServerTest, Request_DribblingClientIsDroppedWhileOthersAreServed)
     EXPECT_EQ(count_of(log, "\n"), 2) << log;
 }
 
+// A request that one connection sends a byte at a time, every 15 ms: far
+// slower than the arrival window, so each is dropped and connects again.
+void run_dribblers(const std::string& path, int count, const std::atomic<bool>& done)
+{
+    std::vector<uint8_t> request(255, 'd');
+    request[0] = 255;
+    request[2] = 0x85;
+    std::vector<std::unique_ptr<Client>> dribblers(count);
+    std::vector<size_t> sent(count, 0);
+    while (!done) {
+        for (int i = 0; i < count; i++) {
+            if (dribblers[i] == nullptr || !dribblers[i]->send_bytes(&request[sent[i] % 255], 1)) {
+                dribblers[i].reset(new Client(path));
+                sent[i] = 0;
+            } else {
+                sent[i]++;
+            }
+        }
+        usleep(15000);
+    }
+}
+
+TEST_F(ServerTest, Request_DribblersDoNotDelayOtherClients)
+{
+    ASSERT_EQ(start(), 0);
+    std::atomic<bool> done{false};
+    std::thread dribblers(run_dribblers, socket_path(), 20, std::cref(done));
+    usleep(50000);  // every dribbler is inside a request now
+
+    Client other(socket_path());
+    long slowest_ms = 0;
+    for (int i = 0; i < 30; i++) {
+        Clock::time_point begun = Clock::now();
+        expect_round_trip(other, static_cast<uint8_t>(i), "between dribbles");
+        slowest_ms = std::max(slowest_ms, elapsed_ms(begun));
+        if (HasFatalFailure())
+            break;  // the connection is out of step
+        usleep(10000);
+    }
+    done = true;
+    dribblers.join();
+    // Each dribbler holding the thread for its arrival window would make
+    // this seconds.
+    EXPECT_LT(slowest_ms, 250);
+}
+
 // ---- clients ----
 
 TEST_F(ServerTest, Clients_HundredServedThe101stClosedUntilOneLeaves)
@@ -383,6 +480,92 @@ TEST_F(ServerTest, Clients_HundredServedThe101stClosedUntilOneLeaves)
     Client late(socket_path());
     expect_round_trip(late, 200, "late");
     EXPECT_EQ(stop_and_log(), thread_line("MAX_Client!"));
+}
+
+TEST_F(ServerTest, Clients_OneThatDoesNotReadIsDroppedPastItsSendQueue)
+{
+    ASSERT_EQ(start(), 0);
+    Client stalled(socket_path());
+    timeval timeout{1, 0};  // a server that stopped reading fails the test, not hangs it
+    setsockopt(stalled.fd(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    Packet request;
+    set_request(&request, PACKET_TYPE::WRITE, true, 1, std::string(249, 'r').c_str());
+    int sent = 0;
+    while (sent < 5000 && stalled.send(request))
+        sent++;
+    EXPECT_LT(sent, 5000);  // its 255-byte responses filled the socket and the queue
+
+    Client other(socket_path());
+    expect_round_trip(other, 2, "still served");
+    std::string log = stop_and_log();
+    EXPECT_EQ(count_of(log, std::string(thread_prefix) + "send queue full, client dropped, fd: "), 1) << log;
+    EXPECT_EQ(count_of(log, "\n"), 1) << log;
+}
+
+// Runs the server in this (forked) process with room for two clients only,
+// until SIGTERM; sends a byte on ready once it serves, then the process's
+// CPU time in ms once stopped. Its log goes to log_path.
+int run_server_short_of_descriptors(const std::string& path, const std::string& log_path, int ready)
+{
+    FILE* log = freopen(log_path.c_str(), "w", stdout);
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, nullptr);  // the server thread inherits it
+    alarm(20);
+    if (log == nullptr || init_UDS_BMC_Packet_Thread(echo_handler, nullptr, path.c_str()) != 0)
+        return 2;
+    // The three lowest free numbers: the first two stay usable.
+    int free_fds[3] = {dup(0), dup(0), dup(0)};
+    for (int fd : free_fds)
+        close(fd);
+    rlimit limit;
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(free_fds[2]);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    char byte = 1;
+    if (write(ready, &byte, 1) != 1)
+        return 3;
+    int signal_number = 0;
+    sigwait(&term, &signal_number);
+    timespec cpu;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    set_UDS_BMC_Packet_Thread_Stop();
+    fflush(stdout);
+    int cpu_ms = static_cast<int>(cpu.tv_sec * 1000 + cpu.tv_nsec / 1000000);
+    return write(ready, &cpu_ms, sizeof cpu_ms) == sizeof cpu_ms ? 0 : 3;
+}
+
+TEST_F(ServerTest, Clients_OutOfDescriptorsTheServerRestsAndLogsOnce)
+{
+    int channel[2];
+    ASSERT_EQ(pipe2(channel, O_CLOEXEC), 0);
+    std::string path = socket_path();
+    std::string log_path = dir_.file("server.log");
+    Child server([&] { return run_server_short_of_descriptors(path, log_path, channel[1]); });
+    close(channel[1]);
+    char byte = 0;
+    ASSERT_EQ(read(channel[0], &byte, 1), 1);
+
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 6; i++)
+        clients.emplace_back(new Client(path));
+    expect_round_trip(*clients[0], 1, "first");
+    expect_round_trip(*clients[1], 2, "second");
+    usleep(1000 * 1000);  // four clients wait, the server has no descriptor for them
+    clients[0]->set_close();
+    expect_round_trip(*clients[2], 3, "once one left");
+
+    kill(server.pid(), SIGTERM);
+    EXPECT_EQ(server.wait_for_exit(5000), 0);
+    int cpu_ms = -1;
+    EXPECT_EQ(read(channel[0], &cpu_ms, sizeof cpu_ms), static_cast<ssize_t>(sizeof cpu_ms));
+    close(channel[0]);
+    // Retrying accept without rest would take the whole second.
+    EXPECT_LT(cpu_ms, 300);
+    std::string log = nk_test::read_file(log_path);
+    EXPECT_EQ(count_of(log, thread_line("accept() failed, return: 0xFFFFFFFF")), 1) << log.substr(0, 500);
+    EXPECT_EQ(count_of(log, "\n"), 1) << log.substr(0, 500);
 }
 
 // ---- broadcasts ----
@@ -441,47 +624,66 @@ int broadcasting_handler(const Packet& request, Packet* response)
     return echo_handler(request, response);
 }
 
-TEST_F(ServerTest, Broadcast_WaitsWhileRequestsKeepTheServerBusy)
+TEST_F(ServerTest, Broadcast_GoesOutWhileRequestsKeepTheServerBusy)
 {
     ASSERT_EQ(init_UDS_BMC_Packet_Thread(broadcasting_handler, nullptr, socket_path().c_str()), 0);
-    Client client(socket_path());
+    Client listener(socket_path());
+    // The handler's own broadcast follows the response it was made with.
+    Packet response;
+    ASSERT_NO_FATAL_FAILURE(get_exchange(listener, 1, "first", &response));
+    EXPECT_FALSE(get_Packet_Broadcast(response));
+    Packet from_handler;
+    ASSERT_EQ(listener.receive(&from_handler), 0);
+    EXPECT_EQ(get_Packet_Node_ID(from_handler), NODE_ID::NAREL_2);
 
-    // 200 silent requests and a last one that asks for a response, all
-    // readable at once: every wait until the last is served finds data.
-    std::vector<uint8_t> burst;
-    for (int i = 0; i < 200; i++)
-        burst.insert(burst.end(), {5, 0x03, 0x05, 0, 1});
-    burst.insert(burst.end(), {5, 0x03, 0x85, 0, 99});
-    ASSERT_TRUE(client.send_bytes(burst.data(), burst.size()));
-
-    Packet first;
-    ASSERT_EQ(client.receive(&first), 0);
-    EXPECT_FALSE(get_Packet_Broadcast(first));
-    EXPECT_EQ(get_Packet_Subaddress(first), 99);
-    Packet second;
-    ASSERT_EQ(client.receive(&second), 0);
-    EXPECT_TRUE(get_Packet_Broadcast(second));
-    EXPECT_EQ(get_Packet_Node_ID(second), NODE_ID::NAREL_2);
+    // Another client sends a request every 10 ms and reads what comes.
+    std::atomic<bool> done{false};
+    std::thread busy([&] {
+        Client client(socket_path());
+        Packet request;
+        set_request(&request, PACKET_TYPE::WRITE, true, 5, "busy");
+        while (!done && client.send(request)) {
+            Packet received;
+            while (client.receive(&received) == 0 && get_Packet_Broadcast(received)) {
+            }
+            usleep(10000);
+        }
+    });
+    std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_4));
+    for (uint8_t i = 0; i < 20; i++) {
+        set_Packet_Subaddress(packet.get(), i);
+        EXPECT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
+        Packet received;
+        if (listener.receive(&received) != 0) {
+            ADD_FAILURE() << "broadcast " << int(i) << " did not arrive within a second";
+            break;
+        }
+        EXPECT_EQ(get_Packet_Subaddress(received), i);
+        usleep(7000);
+    }
+    done = true;
+    busy.join();
 }
 
-TEST_F(ServerTest, Broadcast_OnePacketPerIdleWait)
+TEST_F(ServerTest, Broadcast_QueuedBurstGoesOutAtOnce)
 {
     ASSERT_EQ(start(), 0);
     Client client(socket_path());
     expect_round_trip(client, 1, "ready");
 
     std::unique_ptr<Packet> packet(broadcast_sample(NODE_ID::NAREL_4));
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < 200; i++) {
+        set_Packet_Subaddress(packet.get(), static_cast<uint8_t>(i));
         ASSERT_EQ(set_UDS_BMC_Broadcast_Packet(*packet), 0);
-    std::vector<Clock::time_point> arrivals;
-    for (int i = 0; i < 3; i++) {
+    }
+    Clock::time_point begun = Clock::now();
+    for (int i = 0; i < 200; i++) {
         Packet received;
         ASSERT_EQ(client.receive(&received), 0);
-        arrivals.push_back(Clock::now());
+        EXPECT_EQ(get_Packet_Subaddress(received), i);
     }
-    // Each further packet needs a wait of its own that times out (20 ms).
-    long span = std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[2] - arrivals[0]).count();
-    EXPECT_GE(span, 30);
+    // One packet per idle 20 ms wait would take 4 s.
+    EXPECT_LT(elapsed_ms(begun), 1000);
 }
 
 TEST_F(ServerTest, Broadcast_FailedWriteDropsThatClientOnly)

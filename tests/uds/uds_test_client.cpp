@@ -6,9 +6,11 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "BMC_data_protocol_read_write.h"
 #include "UDS_BMC_packet_thread.h"
@@ -84,6 +86,58 @@ int get_open_fd_count()
     return count - 3;  // ".", ".." and the directory's own descriptor
 }
 
+void make_abandoned_socket(const std::string& path)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+}
+
+long read_thread_switches(pid_t thread_id)
+{
+    std::ifstream status("/proc/self/task/" + std::to_string(thread_id) + "/status");
+    long total = 0;
+    for (std::string line; std::getline(status, line);) {
+        if (line.find("ctxt_switches:") != std::string::npos)
+            total += std::stol(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
+Child::Child(const std::function<int()>& body)
+{
+    fflush(nullptr);
+    pid_ = fork();
+    if (pid_ == 0)
+        _exit(body());
+}
+
+Child::~Child()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+int Child::wait_for_exit(int deadline_ms)
+{
+    for (int waited = 0; pid_ > 0; waited += 10) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        if (waited >= deadline_ms)
+            break;
+        usleep(10000);
+    }
+    return -1;  // the destructor kills it
+}
+
 int echo_handler(const BMC::Packet& request, BMC::Packet* response)
 {
     BMC::init_Packet(response, request);
@@ -116,8 +170,12 @@ void ServerTest::SetUp()
 void ServerTest::TearDown()
 {
     set_UDS_BMC_Packet_Thread_Stop();
-    if (capturing_)
-        testing::internal::GetCapturedStdout();
+    if (capturing_) {
+        // GoogleTest's own failure messages went into the capture as well.
+        std::string captured = testing::internal::GetCapturedStdout();
+        if (HasFailure())
+            fputs(captured.c_str(), stderr);
+    }
     capturing_ = false;
 }
 

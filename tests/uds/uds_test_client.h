@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "BMC_data_protocol.h"
@@ -45,6 +48,30 @@ void set_request(BMC::Packet* packet, BMC::PACKET_TYPE type, bool response_requi
 
 // Number of descriptors open in this process.
 int get_open_fd_count();
+
+// Leaves a socket file at path that nobody listens on, as a server that
+// ended leaves it.
+void make_abandoned_socket(const std::string& path);
+
+// Context switches of a thread of this process so far (voluntary and not).
+long read_thread_switches(pid_t thread_id);
+
+// A forked child that runs body and exits with its result; killed when it
+// outlives a wait or its holder.
+class Child {
+public:
+    explicit Child(const std::function<int()>& body);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    pid_t pid() const { return pid_; }
+    // The child's exit status once it ends within deadline_ms; -1 when it
+    // did not (it is killed then) or did not exit normally.
+    int wait_for_exit(int deadline_ms);
+
+private:
+    pid_t pid_ = -1;
+};
 
 // Subaddress for which the test handler fails; it still fills the response.
 const uint8_t failing_subaddress = 0xEE;
