@@ -37,6 +37,7 @@
 #include "mutex_lock_handler.h"
 #include "platform_paths.h"
 #include "queue.h"
+#include "wake_signal.h"
 
 namespace {
 
@@ -65,11 +66,8 @@ std::atomic<uint64_t> loop_count{0};                // iterations of the worker'
 std::atomic<bool> thread_end_flag{false};           // the worker has finished (start call's view)
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, unsigned char) = nullptr;
 
-// The worker's eventfd while it runs, else -1. The request and stop calls
-// signal it under wake_mutex, so that no signal reaches a descriptor number
-// that the worker has closed and the process has handed out again.
-std::mutex wake_mutex;
-int wake_fd = -1;
+// The worker's eventfd while it runs; the request and stop calls signal it.
+Wake_Signal link_wake;
 
 typedef std::unique_ptr<BMC::Packet> Packet_Holder;
 
@@ -78,30 +76,6 @@ typedef std::unique_ptr<BMC::Packet> Packet_Holder;
 unsigned failed_writes_in_row = 0;
 // The failure the error callback is called for, while it runs.
 thread_local Link_Write_Failure current_write_failure;
-
-// Wakes the worker from its wait (no effect while it is not running).
-void signal_link_wake()
-{
-    std::lock_guard<std::mutex> lock(wake_mutex);
-    if (wake_fd >= 0) {
-        const uint64_t one = 1;
-        (void)!write(wake_fd, &one, sizeof one);
-    }
-}
-
-void set_link_wake_fd(int fd)
-{
-    std::lock_guard<std::mutex> lock(wake_mutex);
-    wake_fd = fd;
-}
-
-// Takes the pending wake-ups of the eventfd (the worker looks at its queue
-// and line after every wait, so their number does not matter).
-void clear_link_wake(int event_fd)
-{
-    uint64_t count = 0;
-    (void)!read(event_fd, &count, sizeof count);
-}
 
 enum class I2C_Direction : uint8_t { READ, WRITE };
 
@@ -258,7 +232,7 @@ void wait_for_bus_gap(int event_fd, Link_Clock::time_point bus_free)
         const struct timespec timeout = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         struct pollfd wake = {event_fd, POLLIN, 0};
         if (ppoll(&wake, 1, &timeout, nullptr) > 0) {
-            clear_link_wake(event_fd);  // a request: its packet goes after the gap
+            clear_wake_signal(event_fd);  // a request: its packet goes after the gap
         }
     }
 }
@@ -271,7 +245,7 @@ void wait_for_work(int epoll_fd, int event_fd, int timeout_ms)
     const int count = epoll_wait(epoll_fd, events, 2, timeout_ms);
     for (int i = 0; i < count; ++i) {
         if (events[i].data.fd == event_fd) {
-            clear_link_wake(event_fd);
+            clear_wake_signal(event_fd);
         }
     }
 }
@@ -330,12 +304,12 @@ void* I2C_BMC_Packet_Thread(void*)
     }
     init_queues();
     failed_writes_in_row = 0;
-    set_link_wake_fd(event_fd.get());
+    link_wake.attach(event_fd.get());
     thread_start_flag = true;
 
     run_link_loop(line, event_fd.get(), i2c_fd.get());
 
-    set_link_wake_fd(-1);  // before the eventfd closes
+    link_wake.attach(-1);  // before the eventfd closes
     thread_stop_request_flag = false;
     thread_start_flag = false;
     // Nothing is sent after a stop: what is still queued is freed.
@@ -386,7 +360,7 @@ void set_I2C_BMC_Packet_Thread_Stop()
         return;
     }
     thread_stop_request_flag = true;
-    signal_link_wake();
+    link_wake.signal();
     pthread_join(thread, nullptr);
 }
 
@@ -426,7 +400,7 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
         return 3;  // the copy is freed here
     }
     tmp_request.release();  // now the queue's, then the worker's
-    signal_link_wake();
+    link_wake.signal();
     if (!response_require) {
         return 0;
     }
