@@ -1,0 +1,339 @@
+// The one program runner (see program_runner.h): posix_spawnp with an
+// argument vector, captured output, a deadline per program, the exit status.
+#include "program_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "fd_holder.h"
+#include "log_line.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Longest sleep between two looks at whether the child has ended while its
+// pipes stay open (a grandchild may hold them), and while they are closed.
+constexpr std::chrono::milliseconds wait_slice{50};
+constexpr std::chrono::milliseconds closed_pipes_slice{5};
+
+// Standard input of every program.
+constexpr char null_device[] = "/dev/null";
+
+// The two output pipes' read ends (owned from construction on) and what
+// came through them.
+class Output_Capture {
+public:
+    Output_Capture(int out, int err, Program_Result& result)
+        : streams_{{Fd_Holder(out), &result.output}, {Fd_Holder(err), &result.errors}}
+    {}
+
+    bool open() const { return streams_[0].fd.get() >= 0 || streams_[1].fd.get() >= 0; }
+
+    // Waits up to `timeout` for output and reads what came; closes a pipe at
+    // its end. Returns early when a signal arrives. True when it read or
+    // closed something.
+    bool read_some(std::chrono::milliseconds timeout)
+    {
+        struct pollfd fds[2];
+        Stream* polled[2];
+        nfds_t n = 0;
+        for (Stream& s : streams_) {
+            if (s.fd.get() >= 0) {
+                fds[n] = {s.fd.get(), POLLIN, 0};
+                polled[n++] = &s;
+            }
+        }
+        if (poll(n == 0 ? nullptr : fds, n, static_cast<int>(timeout.count())) <= 0) {
+            return false;
+        }
+        bool moved = false;
+        for (nfds_t i = 0; i < n; ++i) {
+            if (fds[i].revents != 0) {
+                moved = read_once(*polled[i]) || moved;
+            }
+        }
+        return moved;
+    }
+
+    // Reads what is already there (bounded: a grandchild may go on writing).
+    void drain()
+    {
+        for (int i = 0; i < drain_reads && read_some(std::chrono::milliseconds(0)); ++i) {
+        }
+    }
+
+private:
+    struct Stream {
+        Fd_Holder fd;
+        std::string* text;
+    };
+
+    // Reads of a drain: 64 blocks of each pipe, four times what a pipe
+    // buffers.
+    static constexpr int drain_reads = 64;
+
+    static bool read_once(Stream& s)
+    {
+        char block[4096];
+        const ssize_t got = read(s.fd.get(), block, sizeof block);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            return false;
+        }
+        if (got <= 0) {
+            s.fd.close_now();
+            return true;
+        }
+        s.text->append(block, static_cast<std::size_t>(got));
+        if (s.text->size() > program_output_cap) {
+            s.text->erase(0, s.text->size() - program_output_cap);
+        }
+        return true;
+    }
+
+    Stream streams_[2];
+};
+
+// True once the child has ended; it stays a zombie (not reaped), so that its
+// process group cannot be taken by another process meanwhile.
+bool child_ended(pid_t pid)
+{
+    siginfo_t info = {};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// SIGTERM to the child's group, SIGKILL after the grace time (to whatever of
+// the group is left, also when the child itself ended).
+void end_process_group(pid_t pid, std::chrono::milliseconds grace, Output_Capture& capture)
+{
+    kill(-pid, SIGTERM);
+    const auto give_up = Clock::now() + grace;
+    while (!child_ended(pid) && Clock::now() < give_up) {
+        capture.read_some(std::min(wait_slice, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                   give_up - Clock::now() + std::chrono::milliseconds(1))));
+    }
+    kill(-pid, SIGKILL);
+}
+
+// Starts the program; its pid, or 0 with the errno in `error`.
+pid_t start_program(const Program_Call& call, int out, int err, int& error)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, null_device, O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+    pid_t pid = 0;
+    error = posix_spawnp(&pid, call.argv[0], &actions, &attributes, const_cast<char* const*>(call.argv), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : 0;
+}
+
+std::string_view trimmed(std::string_view line)
+{
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+// "<file>:<line>:<column>:" at the start: a file name without blanks.
+bool starts_with_location(std::string_view line)
+{
+    std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos || line.substr(0, colon).find(' ') != std::string_view::npos) {
+        return false;
+    }
+    for (int number = 0; number < 2; ++number) {
+        std::size_t i = colon + 1;
+        while (i < line.size() && line[i] >= '0' && line[i] <= '9') {
+            ++i;
+        }
+        if (i == colon + 1 || i >= line.size() || line[i] != ':') {
+            return false;
+        }
+        colon = i;
+    }
+    return true;
+}
+
+bool is_warning(std::string_view line)
+{
+    return line.find("WARNING") != std::string_view::npos || line.rfind("Warning", 0) == 0 ||
+           line.rfind("warning", 0) == 0;
+}
+
+std::string cut_message(std::string_view line) { return std::string(trimmed(line.substr(0, program_message_max))); }
+
+std::string seconds_text(std::chrono::milliseconds time)
+{
+    return time.count() % 1000 == 0 ? std::to_string(time.count() / 1000) + " s" : std::to_string(time.count()) + " ms";
+}
+
+}  // namespace
+
+extern "C" void run_program_call(const Program_Call* call, Program_Result* result)
+{
+    Program_Result& r = *result;
+    r = Program_Result();
+    int out[2] = {-1, -1};
+    int err[2] = {-1, -1};
+    const bool piped = pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0;
+    const int pipe_error = errno;
+    Output_Capture capture(out[0], err[0], r);
+    Fd_Holder out_write(out[1]);
+    Fd_Holder err_write(err[1]);
+    if (!piped) {
+        r.status = pipe_error;
+        return;
+    }
+    int error = 0;
+    const pid_t pid = start_program(*call, out_write.get(), err_write.get(), error);
+    out_write.close_now();
+    err_write.close_now();
+    if (pid == 0) {
+        r.status = error;
+        return;
+    }
+    const auto deadline = Clock::now() + call->deadline;
+    r.outcome = Program_Outcome::EXITED;
+    for (;;) {
+        if (child_ended(pid)) {
+            capture.drain();
+            break;
+        }
+        if (call->interrupt != nullptr && *call->interrupt != 0) {
+            r.outcome = Program_Outcome::INTERRUPTED;
+        } else if (Clock::now() >= deadline) {
+            r.outcome = Program_Outcome::TIMED_OUT;
+        }
+        if (r.outcome != Program_Outcome::EXITED) {
+            end_process_group(pid, call->term_grace, capture);
+            break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()) +
+                          std::chrono::milliseconds(1);
+        capture.read_some(std::min(capture.open() ? wait_slice : closed_pipes_slice, left));
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (r.outcome == Program_Outcome::EXITED) {
+        r.outcome = WIFSIGNALED(status) ? Program_Outcome::SIGNALLED : Program_Outcome::EXITED;
+        r.status = WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status);
+    }
+}
+
+Program_Result run_program(const char* caller, const Program_Call& call)
+{
+    Program_Result result;
+    run_program_call(&call, &result);
+    if (caller != nullptr && !result.succeeded()) {
+        log_line("[ERROR] %s: %s\n", caller, describe_program_failure(call, result).c_str());
+    }
+    return result;
+}
+
+std::string describe_program_failure(const Program_Call& call, const Program_Result& result)
+{
+    std::string text = call.name;
+    switch (result.outcome) {
+    case Program_Outcome::TIMED_OUT:
+        return text + " did not finish within " + seconds_text(call.deadline) + "; its process group was ended";
+    case Program_Outcome::INTERRUPTED:
+        return text + " was interrupted; its process group was ended";
+    case Program_Outcome::NOT_STARTED: {
+        char buffer[128];
+        return text + " could not be started: " + strerror_r(result.status, buffer, sizeof buffer);
+    }
+    case Program_Outcome::SIGNALLED:
+        text += " was ended by signal " + std::to_string(result.status);
+        break;
+    case Program_Outcome::EXITED:
+        text += " failed (exit " + std::to_string(result.status) + ")";
+        break;
+    }
+    const std::string message = choose_program_message(result.errors, result.output);
+    return message.empty() ? text : text + ": " + message;
+}
+
+std::string choose_program_message(std::string_view errors, std::string_view output)
+{
+    std::string all(errors);
+    if (!all.empty() && all.back() != '\n') {
+        all.push_back('\n');
+    }
+    all.append(output);
+    std::string_view text(all);
+    std::string_view first_plain;
+    std::string_view traceback_last;
+    bool in_traceback = false;
+    bool in_warning = false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (starts_with_location(line)) {
+            return cut_message(line);
+        }
+        if (line.empty()) {
+            in_warning = false;
+            continue;
+        }
+        if (line.rfind("Traceback (most recent call last):", 0) == 0) {
+            in_traceback = true;
+        } else if (in_traceback) {
+            traceback_last = line;
+        }
+        // A warning's message may go on over the next lines (glib's do),
+        // up to a blank line or a line of another message.
+        if (is_warning(line)) {
+            in_warning = true;
+            continue;
+        }
+        if (in_warning && line.rfind("Error", 0) != 0 && line.rfind("** ", 0) != 0) {
+            continue;
+        }
+        in_warning = false;
+        if (first_plain.empty() && !in_traceback) {
+            first_plain = line;
+        }
+    }
+    return cut_message(!traceback_last.empty() ? traceback_last : first_plain);
+}
+
+std::string last_output_piece(std::string_view output, std::size_t size)
+{
+    if (size < 2 || output.empty()) {
+        return std::string();
+    }
+    const std::size_t piece = size - 1;
+    std::string_view last = output;
+    if (output.back() == '\n') {
+        output.remove_suffix(1);
+    }
+    const std::size_t start = output.rfind('\n');
+    last.remove_prefix(start == std::string_view::npos ? 0 : start + 1);
+    // fgets reads the line in pieces of size - 1 bytes, LF included.
+    return std::string(last.substr(((last.size() - 1) / piece) * piece));
+}
