@@ -140,8 +140,8 @@ int get_Config_Default_IP_Address(char* buffer, unsigned int buffer_length);
 bool set_Network_Mode(uint8_t mode);
 // Addresses (these and the name servers) must be dotted-quad IPv4 addresses
 // (four decimal parts 0 to 255, no leading zeros), netmasks three or four
-// decimal parts 0 to 255: anything else is refused with one "[ERROR]" line,
-// false, and no change.
+// decimal parts 0 to 255 whose bits are ones, then zeros: anything else is
+// refused with one "[ERROR]" line, false, and no change.
 // Refused (false) while the mode is DHCP.
 bool set_Config_IP_Address(char* buffer);
 bool set_Config_Gateway(char* buffer);

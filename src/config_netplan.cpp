@@ -1,7 +1,7 @@
 // The node's netplan file: its two templates, reading and writing single
 // settings, and activating it with "netplan apply". Every operation reads
 // the file once, works on its text with the pure edits of
-// config_netplan_text.h (line edits told apart by key and exclusion text;
+// config_netplan_text.h (line edits of the lines found by key and position;
 // the file is never parsed as YAML) and writes it back at most once.
 
 #include <algorithm>
@@ -15,15 +15,18 @@
 
 const char* const netplan_config_path = netplan_file_path;
 
+// The static template: no value is set yet, so every line of one is behind
+// '#' (netplan rejects the placeholder x.x.x.x; the lines keep their place
+// and the default prefix length for the values to come).
 const char* const netplan_static_default_config = "# This is the network config written by 'subiquity'\n"
                                                   "network:\n"
                                                   "  ethernets:\n"
                                                   "    eth0:\n"
                                                   "      dhcp4: no\n"
-                                                  "      addresses: [x.x.x.x/24]\n"
-                                                  "      gateway4: x.x.x.x\n"
-                                                  "      nameservers:\n"
-                                                  "        addresses: [x.x.x.x,x.x.x.x]\n";
+                                                  "      #addresses: [x.x.x.x/24]\n"
+                                                  "      #gateway4: x.x.x.x\n"
+                                                  "      #nameservers:\n"
+                                                  "        #addresses: [x.x.x.x,x.x.x.x]\n";
 
 // Two public resolvers of different operators, so that one outage does not
 // leave the node without name service.
@@ -109,9 +112,13 @@ uint8_t set_netplan_setting(const char* path, NETWORK_CONFIG_TYPE type, const ch
     if (!load_netplan(file, text, create)) {
         return 0;
     }
-    const std::string updated = netplan_text::with_setting(text, type, str);
-    if (create || updated != text) {
-        file.replace(updated, netplan_file_mode);
+    const netplan_text::Setting_Edit edit = netplan_text::with_setting(text, type, str);
+    if (edit.missing != nullptr) {
+        log_line("[ERROR] %s: %s has no %s line to set; nothing written\n", "set_Network_Config_Data", path,
+                 edit.missing);
+    }
+    if (create || edit.text != text) {
+        file.replace(edit.text, netplan_file_mode);
     }
     return 0;
 }
