@@ -123,11 +123,11 @@ uint8_t set_netplan_setting(const char* path, NETWORK_CONFIG_TYPE type, const ch
     return 0;
 }
 
-bool apply_netplan(const char* path)
+bool apply_netplan(const char* path, const char* caller)
 {
     // netplan opens every file of the folder: a FIFO there would block it,
     // so our own file is checked like any read first.
-    Config_File file(path, "set_Network_Config_Apply", "netplan apply not run");
+    Config_File file(path, caller, "netplan apply not run");
     std::string text;
     bool create = false;
     if (!load_netplan(file, text, create)) {
@@ -136,7 +136,27 @@ bool apply_netplan(const char* path)
     if (create) {
         file.replace(text, netplan_file_mode);
     }
-    set_Command("netplan apply", nullptr, 0);
+    // netplan generates all files or none: one file it rejects leaves the
+    // node without netplan networking from the next boot on.
+    if (netplan_text::says_static_without_address(text)) {
+        log_line("[ERROR] %s: %s sets static addressing (dhcp4: no) but gives the interface no address; netplan "
+                 "apply not run\n",
+                 caller, path);
+        return true;
+    }
+    const Netplan_Verdict verdict = run_netplan_generate(text);
+    if (verdict.judgement == Netplan_Judgement::REJECTED) {
+        const std::string why =
+            verdict.message.empty() ? "exit status " + std::to_string(verdict.exit_status) : verdict.message;
+        log_line("[ERROR] %s: netplan generate rejects the file: %s; netplan apply not run\n", caller, why.c_str());
+        return true;
+    }
+    if (verdict.judgement == Netplan_Judgement::NOT_RUN) {
+        log_line("[ERROR] %s: %s; netplan apply not run\n", caller, verdict.message.c_str());
+        return true;
+    }
+    const char* const argv[] = {"netplan", "apply", nullptr};
+    run_program(caller, Program_Call{"netplan apply", argv, netplan_apply_deadline});
     return true;
 }
 
@@ -152,6 +172,6 @@ uint8_t set_Network_Config_Data(NETWORK_CONFIG_TYPE type, const char* str)
     return set_netplan_setting(netplan_config_path, type, str);
 }
 
-bool set_Network_Config_Apply() { return apply_netplan(netplan_config_path); }
+bool set_Network_Config_Apply() { return apply_netplan(netplan_config_path, __func__); }
 
 uint8_t get_Network_Mode() { return static_cast<uint8_t>(network_mode); }

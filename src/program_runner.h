@@ -57,7 +57,8 @@ struct Program_Result {
 };
 
 // Runs the program and waits for its end. The one place a program starts;
-// C linkage so that the fuzz targets can replace it at link time.
+// C linkage and a file of its own (program_runner.cpp), so that the fuzz
+// targets can replace it at link time for every caller.
 extern "C" void run_program_call(const Program_Call* call, Program_Result* result);
 
 // run_program_call; when the program did not succeed and `caller` is given,
