@@ -64,25 +64,6 @@ void check_netplan_generate(Check_Run& run, const std::string& text)
     }
 }
 
-// The first executable of that name in PATH.
-std::string find_in_path(const char* name)
-{
-    const char* path = getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    for (size_t at = 0; at <= dirs.size();) {
-        size_t end = dirs.find(':', at);
-        if (end == std::string::npos) {
-            end = dirs.size();
-        }
-        const std::string candidate = dirs.substr(at, end - at) + "/" + name;
-        if (end > at && access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        at = end + 1;
-    }
-    return "";
-}
-
 }  // namespace
 
 void Check_Run::pass(const char* what, const std::string& detail)
@@ -186,7 +167,7 @@ void check_netplan_file(Check_Run& run)
 
 void check_tool(Check_Run& run, const char* name, const char* hint)
 {
-    const std::string found = find_in_path(name);
+    const std::string found = find_program(name);
     if (found.empty()) {
         run.fail(name, "not found in PATH", hint);
     } else {

@@ -8,11 +8,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "fd_holder.h"
@@ -153,10 +155,37 @@ pid_t start_program(const Program_Call& call, int out, int err, int& error)
 
 }  // namespace
 
+std::string find_program(const char* name)
+{
+    if (std::strchr(name, '/') != nullptr) {
+        return access(name, X_OK) == 0 ? name : "";
+    }
+    const char* path = getenv("PATH");
+    const std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    for (std::size_t at = 0; at <= folders.size();) {
+        std::size_t end = folders.find(':', at);
+        if (end == std::string::npos) {
+            end = folders.size();
+        }
+        const std::string candidate = folders.substr(at, end - at) + "/" + name;
+        struct stat st;
+        if (end > at && access(candidate.c_str(), X_OK) == 0 && stat(candidate.c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode)) {
+            return candidate;
+        }
+        at = end + 1;
+    }
+    return "";
+}
+
 extern "C" void run_program_call(const Program_Call* call, Program_Result* result)
 {
     Program_Result& r = *result;
     r = Program_Result();
+    if (find_program(call->argv[0]).empty()) {
+        r.status = ENOENT;
+        return;
+    }
     int out[2] = {-1, -1};
     int err[2] = {-1, -1};
     const bool piped = pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0;

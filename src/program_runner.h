@@ -61,6 +61,13 @@ struct Program_Result {
 // targets can replace it at link time for every caller.
 extern "C" void run_program_call(const Program_Call* call, Program_Result* result);
 
+// The file posix_spawnp starts for `name`: a name holding '/' as it is,
+// else the first executable of that name in a folder of PATH (when unset,
+// /usr/bin:/bin). Empty when there is none; run_program_call then starts
+// nothing and reports ENOENT (also where a vfork turns into a fork, as under
+// user-mode emulation, and a failed exec would show only as exit 127).
+std::string find_program(const char* name);
+
 // run_program_call; when the program did not succeed and `caller` is given,
 // one "[ERROR] <caller>: <describe_program_failure>" line.
 Program_Result run_program(const char* caller, const Program_Call& call);
