@@ -112,7 +112,9 @@ private:
 bool child_ended(pid_t pid)
 {
     siginfo_t info = {};
-    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+    const int waited = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    // ECHILD: reaped already (SIGCHLD ignored by the process).
+    return (waited == 0 && info.si_pid == pid) || (waited != 0 && errno == ECHILD);
 }
 
 // SIGTERM to the child's group, SIGKILL after the grace time (to whatever of
