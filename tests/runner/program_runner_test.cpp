@@ -139,18 +139,6 @@ TEST(ProgramRunner, TheDeadlineEndsTheWholeGroupTermThenKill)
     }
 }
 
-TEST(ProgramRunner, ARaisedInterruptEndsTheProgram)
-{
-    const volatile sig_atomic_t raised = SIGINT;
-    const char* const argv[] = {"sleep", "30", nullptr};
-    const auto start = std::chrono::steady_clock::now();
-    const Program_Call call{"sleep", argv, 10s, 500ms, &raised};
-    const Program_Result r = run_program(nullptr, call);
-    EXPECT_EQ(r.outcome, Program_Outcome::INTERRUPTED);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    EXPECT_EQ(describe_program_failure(call, r), "sleep was interrupted; its process group was ended");
-}
-
 TEST(ProgramRunner, OutputIsCappedToItsLastBytes)
 {
     const Program_Result r = run({"sh", "-c", "head -c 100000 /dev/zero | tr '\\0' a; echo; echo last"});
