@@ -2,15 +2,17 @@
 // edits, CRLF line ends, block-style lists, overlong lines, no final line
 // end, binary bytes, and files at or just over the store's cap. After every
 // command, besides the sanitizers:
-//  - only lines holding a key the command addresses changed, and at most
-//    one line was added (an appended entry, or the line end a replaced last
-//    line gains); a mode setting changes the other lines only by one '#'
-//    directly before the key;
+//  - only lines holding one of the daemon's keys changed, and no line was
+//    added (but the line end a replaced last line gains); a line the
+//    command does not address changed only by '#' marks or because it held
+//    the placeholder x.x.x.x, which then no longer stands in an active
+//    line;
 //  - a command whose value is not a dotted-quad address (a netmask: three
-//    or four parts 0 to 255) changed nothing, and every entry written holds
-//    the command's own value;
+//    or four parts 0 to 255, ones then zeros) changed nothing, and every
+//    entry written holds the command's own value;
 //  - a file within the cap stays within it; a larger one is left alone;
-//  - the only command lines are "netplan apply" and "rm <netplan file>".
+//  - the only command lines are "netplan generate --root-dir <folder>" and,
+//    right after it, "netplan apply".
 // Runs in a sandbox folder with recording fakes of the commands.
 #include <arpa/inet.h>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -90,12 +92,19 @@ bool is_mask(const std::string& text)
             return false;
         }
     }
+    if (parts.size() != 3 && parts.size() != 4) {
+        return false;
+    }
+    std::string bits;
     for (const std::string& part : parts) {
         if (part.empty() || std::stoi(part) > 255) {
             return false;
         }
+        for (int bit = 7; bit >= 0; --bit) {
+            bits.push_back((std::stoi(part) >> bit) & 1 ? '1' : '0');
+        }
     }
-    return parts.size() == 3 || parts.size() == 4;
+    return bits.find("01") == std::string::npos;  // ones, then zeros
 }
 
 std::vector<std::string> keys_of(Command command)
@@ -114,6 +123,16 @@ std::vector<std::string> keys_of(Command command)
     default:
         return {};
     }
+}
+
+const std::vector<std::string> daemon_keys = {"dhcp4", "addresses", "gateway4", "nameservers"};
+
+// The line holds x.x.x.x outside a comment.
+bool holds_unset_actively(const std::string& line)
+{
+    const std::size_t at = line.find("x.x.x.x");
+    const std::size_t mark = line.find('#');
+    return at != std::string::npos && (mark == std::string::npos || mark > at);
 }
 
 bool holds_key(const std::string& line, const std::vector<std::string>& keys)
@@ -172,15 +191,22 @@ bool holds_value(Command command, const std::string& line, const std::string& va
 void check_changed_line(Command command, const std::string& before, const std::string& after, const std::string& value,
                         uint8_t mode_byte)
 {
-    const std::vector<std::string> keys = keys_of(command);
-    if (!holds_key(before, keys) || !holds_key(after, keys)) {
-        fail("a line the command does not address changed: \"" + before + "\" became \"" + after + "\"");
+    if (!holds_key(before, daemon_keys) || !holds_key(after, daemon_keys)) {
+        fail("a line without a key of the daemon changed: \"" + before + "\" became \"" + after + "\"");
     }
-    if (without_marks(before, keys) == without_marks(after, keys)) {
+    if (without_marks(before, daemon_keys) == without_marks(after, daemon_keys)) {
         return;  // commented out or brought back
     }
-    if (!holds_value(command, after, value, mode_byte)) {
-        fail("an edited line does not hold the command's value \"" + value + "\": \"" + after + "\"");
+    if (holds_unset_actively(after)) {
+        fail("the placeholder stands in an active line: \"" + after + "\"");
+    }
+    const bool addressed = holds_key(before, keys_of(command)) && holds_key(after, keys_of(command));
+    if (before.find("x.x.x.x") != std::string::npos && !(addressed && holds_value(command, after, value, mode_byte))) {
+        return;  // an unset value settled into its form
+    }
+    if (!addressed || !holds_value(command, after, value, mode_byte)) {
+        fail("an edited line does not hold the command's value \"" + value + "\": \"" + before + "\" became \"" +
+             after + "\"");
     }
 }
 
@@ -197,9 +223,8 @@ void check_edit(Command command, const std::string& before, const std::string& a
             check_changed_line(command, old_lines[i], new_lines[i], value, mode_byte);
         }
     }
-    if (new_lines.size() > old_lines.size() && !new_lines.back().empty() &&
-        !(holds_key(new_lines.back(), keys_of(command)) && holds_value(command, new_lines.back(), value, mode_byte))) {
-        fail("the line added is not an entry of the command: \"" + new_lines.back() + "\"");
+    if (new_lines.size() > old_lines.size() && !new_lines.back().empty()) {
+        fail("a line was added: \"" + new_lines.back() + "\"");
     }
 }
 
@@ -214,10 +239,13 @@ bool value_accepted(Command command, const std::string& value)
 void check_command(Command command, const FileState& before, const FileState& after, const std::string& value,
                    uint8_t mode_byte)
 {
+    const std::string generate = std::string("netplan generate --root-dir ") + netplan_generate_folder + "/generate-";
+    std::string previous;
     for (const std::string& cmd : nk_fuzz::take_commands()) {
-        if (cmd != "netplan apply" && cmd != std::string("rm ") + netplan_config_path) {
+        if (cmd == "netplan apply" ? previous.rfind(generate, 0) != 0 : cmd.rfind(generate, 0) != 0) {
             fail("unexpected command line: \"" + cmd + "\"");
         }
+        previous = cmd;
     }
     if (command == Command::mode_command) {
         return;  // deletes the file or changes nothing

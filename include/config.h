@@ -77,7 +77,8 @@ int get_Config_Serial_Number(char* buffer, unsigned int buffer_length);
 // "Tovana Ruvo" (returns 11) and "V1.0.5" (returns 6), NUL included.
 int get_Config_Product_Name(char* buffer);
 int get_Config_Version(char* buffer);
-// Operating system description from "lsb_release -d"; buffer of
+// Operating system description from "lsb_release -d", else PRETTY_NAME of
+// /etc/os-release (said once in an "[INFO]" line); buffer of
 // caller_buffer_size bytes.
 int get_Config_OS_Info(char* buffer);
 
@@ -116,7 +117,9 @@ void init_netplan_config();
 uint8_t get_Network_Config_Data(NETWORK_CONFIG_TYPE type, char* str);
 // Writes one setting (MODE: str[0] 0 DHCP, non-zero static). Always 0.
 uint8_t set_Network_Config_Data(NETWORK_CONFIG_TYPE type, const char* str);
-// Makes sure the netplan file exists and runs "netplan apply". Always true.
+// Makes sure the netplan file exists and runs "netplan apply" when netplan
+// generate accepts the file and a static interface has an address (else
+// one "[ERROR]" line). Always true.
 bool set_Network_Config_Apply();
 // The addressing mode the daemon assumes (NETWORK_MODE value).
 uint8_t get_Network_Mode();
@@ -136,12 +139,14 @@ int get_Config_Default_IP_Address(char* buffer, unsigned int buffer_length);
 // Network commands of the BMC (run on the BMC link thread)
 // ---------------------------------------------------------------------------
 
-// mode 0: static addressing, any other value: DHCP. True for 0 and 1.
+// mode 0: static addressing, any other value: DHCP. True for 0 and 1. A
+// change removes the netplan file (a regular file, or a link to one; else
+// one "[ERROR]" line and the file stays).
 bool set_Network_Mode(uint8_t mode);
 // Addresses (these and the name servers) must be dotted-quad IPv4 addresses
 // (four decimal parts 0 to 255, no leading zeros), netmasks three or four
-// decimal parts 0 to 255: anything else is refused with one "[ERROR]" line,
-// false, and no change.
+// decimal parts 0 to 255 whose bits are ones, then zeros: anything else is
+// refused with one "[ERROR]" line, false, and no change.
 // Refused (false) while the mode is DHCP.
 bool set_Config_IP_Address(char* buffer);
 bool set_Config_Gateway(char* buffer);
@@ -149,7 +154,8 @@ bool set_Config_Subnetmask(char* buffer);
 // Carried out in either mode; true.
 bool set_Config_Dns1(char* buffer);
 bool set_Config_Dns2(char* buffer);
-// Runs "netplan apply"; true.
+// set_Network_Config_Apply, its lines logged under run_Apply; true.
 bool run_Apply();
-// Sets the host name when it is valid and differs from the last one; false.
+// Sets the host name (hostnamectl) when it is valid and differs from the last
+// one set; a name is stored as set only when hostnamectl succeeded. False.
 bool set_Config_Hostname(char* buffer);

@@ -1,5 +1,5 @@
 // Module config: the node's identity (serial number, product name, version,
-// OS description). The report files for mail notices are in
+// OS description from lsb_release, else from os-release). The report files for mail notices are in
 // config_report.cpp.
 //
 // Every text getter writes into the caller's buffer, cuts a text that does
@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "config.h"
 #include "config_internal.h"
@@ -63,7 +65,13 @@ unsigned int get_EEPROM_Config(uint32_t address, uint8_t config_code, uint8_t* b
 
 const char* const product_name = "Tovana Ruvo";
 const char* const version_text = "V1.0.5";
-const char* const os_info_command = "lsb_release -d";
+
+// The line of lsb_release's output the description is taken from: the last
+// one, as much of it as a command buffer holds.
+constexpr std::size_t os_info_line_size = command_buffer_size;
+
+// Said once, the first time the description comes from os-release.
+bool os_release_noted = false;
 
 }  // namespace
 
@@ -135,12 +143,74 @@ int get_Config_Version(char* buffer)
     return static_cast<int>(set_text_copy(buffer, caller_buffer_size, version_text));
 }
 
-int get_Config_OS_Info(char* buffer)
+std::optional<std::string> parse_os_release_name(std::string_view text)
 {
-    char result[command_buffer_size] = {};
-    set_Command(os_info_command, result, sizeof result);
-    // Output without a TAB (the tool missing, or printing something else)
-    // carries no description: the text is empty.
-    const char* description = parse_os_description(result);
-    return static_cast<int>(set_text_copy(buffer, caller_buffer_size, description != nullptr ? description : ""));
+    constexpr std::string_view key = "PRETTY_NAME=";
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.substr(0, key.size()) != key) {
+            continue;
+        }
+        line.remove_prefix(key.size());
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+            line.remove_suffix(1);
+        }
+        // Shell syntax: single quotes hold text as it is, double quotes
+        // allow the escapes \\ \" \$ \`.
+        std::string value;
+        const char quote = !line.empty() && (line.front() == '"' || line.front() == '\'') ? line.front() : '\0';
+        if (quote != '\0') {
+            line.remove_prefix(1);
+        }
+        for (std::size_t i = 0; i < line.size() && line[i] != quote; ++i) {
+            if (line[i] == '\\' && quote != '\'' && i + 1 < line.size()) {
+                ++i;
+            }
+            value.push_back(line[i]);
+        }
+        return value.empty() ? std::nullopt : std::optional<std::string>(value);
+    }
+    return std::nullopt;
 }
+
+std::optional<std::string> read_os_release_name(const char* os_release, const char* os_release_fallback)
+{
+    for (const char* path : {os_release, os_release_fallback}) {
+        Config_File file(path, nullptr);
+        if (file.read()) {
+            return parse_os_release_name(file.content());
+        }
+    }
+    return std::nullopt;
+}
+
+int read_os_description(char* buffer, const char* os_release, const char* os_release_fallback)
+{
+    const char* const argv[] = {"lsb_release", "-d", nullptr};
+    const Program_Call call{"lsb_release -d", argv, lsb_release_deadline};
+    Program_Result run;
+    run_program_call(&call, &run);
+    if (run.outcome == Program_Outcome::TIMED_OUT) {
+        log_line("[ERROR] %s: %s\n", "get_Config_OS_Info", describe_program_failure(call, run).c_str());
+    }
+    std::string line = last_output_piece(run.output, os_info_line_size);
+    const char* description = run.succeeded() ? parse_os_description(&line[0]) : nullptr;
+    if (description != nullptr) {
+        return static_cast<int>(set_text_copy(buffer, caller_buffer_size, description));
+    }
+    // No lsb_release (a minimal system has none) or no description from it:
+    // the text lsb_release -d prints on Debian and Ubuntu, read directly.
+    const std::optional<std::string> name = read_os_release_name(os_release, os_release_fallback);
+    if (name && !os_release_noted) {
+        os_release_noted = true;
+        const std::string why = run.succeeded() ? "printed no description" : describe_program_failure(call, run);
+        log_line("[INFO] %s: lsb_release -d gives no description (%s); the description comes from os-release "
+                 "(PRETTY_NAME)\n",
+                 "get_Config_OS_Info", why.c_str());
+    }
+    return static_cast<int>(set_text_copy(buffer, caller_buffer_size, name ? name->c_str() : ""));
+}
+
+int get_Config_OS_Info(char* buffer) { return read_os_description(buffer, os_release_path, os_release_fallback_path); }

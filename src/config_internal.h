@@ -6,8 +6,10 @@
 // parameter, so that a test can run them on a file in a folder of its own.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -18,6 +20,7 @@
 #include "config.h"
 #include "fd_holder.h"
 #include "platform_paths.h"
+#include "program_runner.h"
 
 // The netplan file (netplan_config_path points here).
 constexpr char netplan_file_path[] = NK_PLATFORM_PATH("/etc/netplan/99-netcfg.yaml");
@@ -81,8 +84,20 @@ private:
     bool missing_ = false;
 };
 
+// Removes the file at `path` as rm would, without a shell: a regular file,
+// or a symbolic link to one (the link goes, the file it names stays). A
+// link to anything else (or to nothing), a device, FIFO, socket or folder
+// stays, with one "[ERROR] <caller>: <path> <reason>; left in place" line;
+// so does a file that cannot be removed. A missing file is no error and
+// logs nothing. True when nothing is left at `path`.
+bool remove_config_file(const char* path, const char* caller);
+
+// Writes all of data to fd (a write cut short is continued); false with
+// errno set on a failure.
+bool write_all(int fd, const char* data, std::size_t size);
+
 // ---------------------------------------------------------------------------
-// Line-oriented key/value editor and command runner (config_store.cpp)
+// Line-oriented key/value editor (config_store.cpp)
 // ---------------------------------------------------------------------------
 
 // get_Config_Data writes at most caller_buffer_size bytes into buffer.
@@ -97,10 +112,65 @@ uint8_t set_Config_Data_Comment(const char* file_name, const char* name, bool se
                                 const char* ignore_str);
 bool set_Config_File_Generate();
 
-// Runs cmd through a shell pipe; when result is given, leaves the last line
-// of the output in it (at most size - 1 bytes, NUL-terminated). 0 when the
-// command could be started, -1 when not (reported with perror).
+// ---------------------------------------------------------------------------
+// Programs the module runs (through program_runner.h) and their deadlines
+// ---------------------------------------------------------------------------
+
+// The service manager's watchdog limit (WatchdogSec= of the unit): the
+// BMC link may wait for netplan generate and netplan apply, one after the
+// other, ended at their deadlines, within it.
+constexpr std::chrono::seconds service_watchdog_limit{60};
+constexpr std::chrono::seconds netplan_generate_deadline{10};
+constexpr std::chrono::seconds netplan_apply_deadline{40};
+static_assert(netplan_generate_deadline + netplan_apply_deadline + 2 * program_term_grace < service_watchdog_limit,
+              "the link's longest wait stays under the watchdog limit");
+// Its D-Bus call can take 25 s while systemd-hostnamed starts.
+constexpr std::chrono::seconds hostnamectl_deadline{30};
+constexpr std::chrono::seconds lsb_release_deadline{10};
+// A command line run through set_Command.
+constexpr std::chrono::seconds command_line_deadline{30};
+
+// Runs cmd with "sh -c" (a command line for a shell; the daemon's own
+// programs never go through here); when result is given, leaves the last
+// line of the output in it as fgets would (at most size - 1 bytes,
+// NUL-terminated). 0 when the command could be started, -1 when not
+// (logged). Its exit status is not looked at.
 int8_t set_Command(const char* cmd, char* result, int size);
+
+// ---------------------------------------------------------------------------
+// netplan generate as the judge of a netplan file (config_netplan_generate.cpp)
+// ---------------------------------------------------------------------------
+
+// The daemon's own folder for the private root folders of netplan generate:
+// on /run, a tmpfs (nothing is left after a reboot, nothing is written to
+// the node's flash) that the service unit keeps writable
+// (ReadWritePaths=/run). Never taken from TMPDIR.
+constexpr char netplan_generate_folder[] = NK_PLATFORM_PATH("/run/nodekeeper");
+
+struct Generate_Options {
+    const char* folder = netplan_generate_folder;
+    std::chrono::milliseconds deadline = netplan_generate_deadline;
+    std::chrono::milliseconds term_grace = program_term_grace;
+    // When given, a non-zero value ends netplan generate (see Program_Call).
+    const volatile sig_atomic_t* interrupt = nullptr;
+};
+
+enum class Netplan_Judgement : uint8_t { ACCEPTED, REJECTED, NOT_RUN };
+
+struct Netplan_Verdict {
+    Netplan_Judgement judgement = Netplan_Judgement::NOT_RUN;
+    // REJECTED: netplan's message (choose_program_message), the copy's path
+    // shown as the node's netplan file; NOT_RUN: why netplan did not judge.
+    std::string message;
+    int exit_status = 0;  // REJECTED: netplan generate's exit status
+};
+
+// Writes `text` as the netplan file into a fresh private root folder under
+// options.folder (made and checked first: a real folder of the process's
+// user that no one else may write), runs "netplan generate --root-dir
+// <root>" on it, and removes the root folder again (also when netplan was
+// interrupted). Logs nothing.
+Netplan_Verdict run_netplan_generate(const std::string& text, const Generate_Options& options = Generate_Options());
 
 // ---------------------------------------------------------------------------
 // Netplan file and network commands on the file at `path`
@@ -112,13 +182,16 @@ extern NETWORK_MODE network_mode;
 // init_netplan_config, get_Network_Config_Data, set_Network_Config_Data and
 // set_Network_Config_Apply on `path`. Each reads the file once and writes
 // it at most once; a missing file is written from the template of the mode.
+// apply_netplan runs "netplan apply" only on a file that gives a statically
+// addressed interface an address and that netplan generate accepts; every
+// refusal and failure is one "[ERROR] <caller>: ..." line.
 void write_netplan_template(const char* path);
 uint8_t get_netplan_setting(const char* path, NETWORK_CONFIG_TYPE type, char* str);
 uint8_t set_netplan_setting(const char* path, NETWORK_CONFIG_TYPE type, const char* str);
-bool apply_netplan(const char* path);
+bool apply_netplan(const char* path, const char* caller);
 
-// The mode command ("rm <path>" on a change) and the value commands of the
-// BMC on `path`; refusals are logged under `caller`.
+// The mode command (the file removed on a change) and the value commands of
+// the BMC on `path`; refusals are logged under `caller`.
 bool set_network_mode(const char* path, uint8_t mode);
 bool set_network_value(const char* path, const char* caller, NETWORK_CONFIG_TYPE type, const char* buffer);
 
@@ -166,6 +239,19 @@ int find_interface_address(const char* if_name, std::string& address);
 // and the description): the text behind the first TAB, without line end.
 // The line is cut in place. nullptr when the line holds no TAB.
 const char* parse_os_description(char* line);
+
+// The operating system's own description, read when lsb_release gives none
+// (a minimal system has no lsb_release): PRETTY_NAME of os-release, the
+// second file read when the first is missing.
+constexpr char os_release_path[] = NK_PLATFORM_PATH("/etc/os-release");
+constexpr char os_release_fallback_path[] = NK_PLATFORM_PATH("/usr/lib/os-release");
+// The value of PRETTY_NAME in an os-release text, its quotes and escapes
+// undone; nullopt when the text holds none or an empty one.
+std::optional<std::string> parse_os_release_name(std::string_view text);
+// PRETTY_NAME of the first of the two files that can be read.
+std::optional<std::string> read_os_release_name(const char* os_release, const char* os_release_fallback);
+// get_Config_OS_Info with the os-release files given.
+int read_os_description(char* buffer, const char* os_release, const char* os_release_fallback);
 
 // The EEPROM window of physical memory that holds the serial-number record.
 constexpr char eeprom_path[] = NK_PLATFORM_PATH("/dev/mem");

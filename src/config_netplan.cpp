@@ -1,7 +1,7 @@
 // The node's netplan file: its two templates, reading and writing single
 // settings, and activating it with "netplan apply". Every operation reads
 // the file once, works on its text with the pure edits of
-// config_netplan_text.h (line edits told apart by key and exclusion text;
+// config_netplan_text.h (line edits of the lines found by key and position;
 // the file is never parsed as YAML) and writes it back at most once.
 
 #include <algorithm>
@@ -15,15 +15,18 @@
 
 const char* const netplan_config_path = netplan_file_path;
 
+// The static template: no value is set yet, so every line of one is behind
+// '#' (netplan rejects the placeholder x.x.x.x; the lines keep their place
+// and the default prefix length for the values to come).
 const char* const netplan_static_default_config = "# This is the network config written by 'subiquity'\n"
                                                   "network:\n"
                                                   "  ethernets:\n"
                                                   "    eth0:\n"
                                                   "      dhcp4: no\n"
-                                                  "      addresses: [x.x.x.x/24]\n"
-                                                  "      gateway4: x.x.x.x\n"
-                                                  "      nameservers:\n"
-                                                  "        addresses: [x.x.x.x,x.x.x.x]\n";
+                                                  "      #addresses: [x.x.x.x/24]\n"
+                                                  "      #gateway4: x.x.x.x\n"
+                                                  "      #nameservers:\n"
+                                                  "        #addresses: [x.x.x.x,x.x.x.x]\n";
 
 // Two public resolvers of different operators, so that one outage does not
 // leave the node without name service.
@@ -109,18 +112,22 @@ uint8_t set_netplan_setting(const char* path, NETWORK_CONFIG_TYPE type, const ch
     if (!load_netplan(file, text, create)) {
         return 0;
     }
-    const std::string updated = netplan_text::with_setting(text, type, str);
-    if (create || updated != text) {
-        file.replace(updated, netplan_file_mode);
+    const netplan_text::Setting_Edit edit = netplan_text::with_setting(text, type, str);
+    if (edit.missing != nullptr) {
+        log_line("[ERROR] %s: %s has no %s line to set; nothing written\n", "set_Network_Config_Data", path,
+                 edit.missing);
+    }
+    if (create || edit.text != text) {
+        file.replace(edit.text, netplan_file_mode);
     }
     return 0;
 }
 
-bool apply_netplan(const char* path)
+bool apply_netplan(const char* path, const char* caller)
 {
     // netplan opens every file of the folder: a FIFO there would block it,
     // so our own file is checked like any read first.
-    Config_File file(path, "set_Network_Config_Apply", "netplan apply not run");
+    Config_File file(path, caller, "netplan apply not run");
     std::string text;
     bool create = false;
     if (!load_netplan(file, text, create)) {
@@ -129,7 +136,27 @@ bool apply_netplan(const char* path)
     if (create) {
         file.replace(text, netplan_file_mode);
     }
-    set_Command("netplan apply", nullptr, 0);
+    // netplan generates all files or none: one file it rejects leaves the
+    // node without netplan networking from the next boot on.
+    if (netplan_text::says_static_without_address(text)) {
+        log_line("[ERROR] %s: %s sets static addressing (dhcp4: no) but gives the interface no address; netplan "
+                 "apply not run\n",
+                 caller, path);
+        return true;
+    }
+    const Netplan_Verdict verdict = run_netplan_generate(text);
+    if (verdict.judgement == Netplan_Judgement::REJECTED) {
+        const std::string why =
+            verdict.message.empty() ? "exit status " + std::to_string(verdict.exit_status) : verdict.message;
+        log_line("[ERROR] %s: netplan generate rejects the file: %s; netplan apply not run\n", caller, why.c_str());
+        return true;
+    }
+    if (verdict.judgement == Netplan_Judgement::NOT_RUN) {
+        log_line("[ERROR] %s: %s; netplan apply not run\n", caller, verdict.message.c_str());
+        return true;
+    }
+    const char* const argv[] = {"netplan", "apply", nullptr};
+    run_program(caller, Program_Call{"netplan apply", argv, netplan_apply_deadline});
     return true;
 }
 
@@ -145,6 +172,6 @@ uint8_t set_Network_Config_Data(NETWORK_CONFIG_TYPE type, const char* str)
     return set_netplan_setting(netplan_config_path, type, str);
 }
 
-bool set_Network_Config_Apply() { return apply_netplan(netplan_config_path); }
+bool set_Network_Config_Apply() { return apply_netplan(netplan_config_path, __func__); }
 
 uint8_t get_Network_Mode() { return static_cast<uint8_t>(network_mode); }

@@ -1,29 +1,19 @@
-// Pure text work of the netplan file (see config_netplan_text.h).
+// Pure text work of the netplan file's values and the checks of the BMC's
+// texts (see config_netplan_text.h). The line edits of the whole file are in
+// config_netplan_lines.cpp.
 #include "config_netplan_text.h"
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-#include "config_edit.h"
 
 namespace netplan_text {
 namespace {
 
 constexpr unsigned max_prefix_length = 32;
 constexpr int mask_parts = 4;
-
-// Text between the first `from` (or the start when from is 0) and the next
-// `to` (or the end).
-std::string_view between(std::string_view value, char from, char to)
-{
-    if (from != '\0') {
-        const std::size_t at = value.find(from);
-        value = at == std::string_view::npos ? std::string_view() : value.substr(at + 1);
-    }
-    return value.substr(0, value.find(to));
-}
 
 // Leading decimal number of a text, blanks and '+' allowed in front as the
 // C library reads it; a negative number or none reads 0, a big one saturates.
@@ -46,54 +36,28 @@ unsigned leading_number(std::string_view text)
     return n;
 }
 
-// Keys and exclusion texts of the lines the settings address; every key is
-// followed by the separator ':'.
-constexpr char netplan_token = ':';
-constexpr const char* mode_key = "dhcp4";
-constexpr const char* addresses_key = "addresses";
-constexpr const char* gateway_key = "gateway4";
-constexpr const char* nameservers_key = "nameservers";
-constexpr const char* not_dns_list = ",";      // keeps the name server list out of address edits
-constexpr const char* not_address_list = "/";  // keeps the interface address out of DNS edits
-
-// A value as a caller's buffer holds it: cut to caller_buffer_size - 1
-// bytes and at its first NUL.
-std::string held_value(std::string_view value)
+std::string_view trimmed(std::string_view text)
 {
-    const std::string_view kept = value.substr(0, caller_buffer_size - 1);
-    return std::string(kept.substr(0, kept.find('\0')));
-}
-
-std::string commented(std::string_view text, const char* key, bool comment, const char* ignore_str = nullptr)
-{
-    return config_edit::comment_entries(text, key, comment, netplan_token, ignore_str);
-}
-
-std::string with_entry(std::string_view text, const char* key, const char* value, const char* ignore_str = nullptr)
-{
-    std::string out;
-    config_edit::replace_entries(text, key, value, netplan_token, ignore_str, out);
-    return out;
-}
-
-// Comments the static lines out (DHCP) or brings them back (static).
-std::string with_static_lines_commented(std::string text, bool comment)
-{
-    text = commented(text, addresses_key, comment, not_dns_list);
-    text = commented(text, gateway_key, comment);
-    text = commented(text, addresses_key, comment, not_address_list);
-    return commented(text, nameservers_key, comment);
-}
-
-// A composed value that fits its buffer and stays on its line: an old value
-// holding a line end (a key with nothing behind it reads as "\n" or "\r")
-// would otherwise carry it into the middle of the entry.
-std::optional<std::string> fitting(std::string s)
-{
-    if (s.size() >= compose_size || s.find_first_of("\r\n") != std::string::npos) {
-        return std::nullopt;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
     }
-    return s;
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool is_set_value(std::string_view value) { return !value.empty() && value != unset_value; }
+
+// The entries of a bracketed list: behind its first '[' (or from the start
+// without one) up to the next ']' (or the end).
+std::string_view list_entries(std::string_view value)
+{
+    const std::size_t open = value.find('[');
+    if (open != std::string_view::npos) {
+        value.remove_prefix(open + 1);
+    }
+    return value.substr(0, value.find(']'));
 }
 
 }  // namespace
@@ -120,20 +84,9 @@ uint8_t get_Subnetmask_Bit_Count(const char* str)
     return static_cast<uint8_t>(total);
 }
 
-std::string address_of(std::string_view value)
+std::string mask_of_prefix(std::string_view prefix)
 {
-    while (!value.empty() && value.front() == '[') {
-        value.remove_prefix(1);
-    }
-    return std::string(value.substr(0, value.find('/')));
-}
-
-std::string mask_of(std::string_view value)
-{
-    unsigned n = value.find('/') == std::string_view::npos ? 0 : leading_number(between(value, '/', ']'));
-    if (n > max_prefix_length) {
-        n = max_prefix_length;
-    }
+    const unsigned n = std::min(leading_number(prefix), max_prefix_length);
     const uint32_t mask = n == 0 ? 0 : 0xFFFFFFFFu << (max_prefix_length - n);
     char text[address_text_max + 1];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", mask >> 24, (mask >> 16) & 0xFFu, (mask >> 8) & 0xFFu,
@@ -141,136 +94,66 @@ std::string mask_of(std::string_view value)
     return text;
 }
 
-std::string dns1_of(std::string_view value)
+Interface_Address parse_interface_address(std::string_view value)
 {
-    if (value.find('[') != std::string_view::npos) {
-        return std::string(between(value, '[', ','));
+    while (!value.empty() && value.front() == '[') {
+        value.remove_prefix(1);
     }
-    return std::string(value.substr(0, value.find(',')));
-}
-
-std::string dns2_of(std::string_view value) { return std::string(between(value, ',', ']')); }
-
-std::optional<std::string> with_address(std::string_view value, const char* address)
-{
-    const std::string_view prefix =
-        value.find('/') == std::string_view::npos ? std::string_view() : between(value, '/', ']');
-    return fitting("[" + std::string(address) + "/" + std::string(prefix) + "]");
-}
-
-std::optional<std::string> with_prefix(std::string_view value, unsigned bits)
-{
-    const std::size_t slash = value.find('/');
-    std::string head;
+    const std::string_view entry = value.substr(0, value.find_first_of(",]"));
+    const std::size_t slash = entry.find('/');
+    Interface_Address list;
+    list.address = std::string(trimmed(entry.substr(0, slash)));
     if (slash != std::string_view::npos) {
-        head = std::string(value.substr(0, slash + 1));
-    } else {
-        head = std::string(value.substr(0, value.find(']'))) + "/";
+        list.prefix = std::string(trimmed(entry.substr(slash + 1)));
     }
-    return fitting(head + std::to_string(bits) + "]");
+    return list;
 }
 
-std::optional<std::string> with_dns1(std::string_view value, const char* dns1)
+bool is_set(const Interface_Address& list) { return is_set_value(list.address); }
+
+std::string interface_address_text(const Interface_Address& list)
 {
-    const std::size_t comma = value.find(',');
-    const std::string_view tail = comma == std::string_view::npos ? std::string_view("]") : value.substr(comma);
-    return fitting("[" + std::string(dns1) + std::string(tail));
+    return "[" + (list.address.empty() ? std::string(unset_value) : list.address) + "/" +
+           (list.prefix.empty() ? std::string(default_prefix) : list.prefix) + "]";
 }
 
-std::optional<std::string> with_dns2(std::string_view value, const char* dns2)
+Name_Servers parse_name_servers(std::string_view value)
 {
-    const std::size_t comma = value.find(',');
-    std::string head;
-    if (comma != std::string_view::npos) {
-        head = std::string(value.substr(0, comma + 1));
-    } else {
-        head = std::string(value.substr(0, value.find(']')));
-        if (head.empty() || head.front() != '[') {
-            head.insert(0, "[");
+    // "[D2] #[x.x.x.x,D2]": the comment holds the whole list.
+    const std::size_t close = value.find(']');
+    const std::size_t kept = close == std::string_view::npos ? close : value.find("#[", close);
+    const std::string_view entries = list_entries(kept == std::string_view::npos ? value : value.substr(kept + 1));
+    const std::size_t comma = entries.find(',');
+    Name_Servers list;
+    list.first = std::string(trimmed(entries.substr(0, comma)));
+    list.second = comma == std::string_view::npos ? std::string() : std::string(trimmed(entries.substr(comma + 1)));
+    for (std::string* entry : {&list.first, &list.second}) {
+        if (entry->empty()) {
+            *entry = unset_value;
         }
-        head += ",";
     }
-    return fitting(head + dns2 + "]");
+    return list;
 }
 
-namespace {
+bool is_set(const Name_Servers& list) { return is_set_value(list.first) || is_set_value(list.second); }
 
-// The value of the first line holding `key` and not excluded by
-// `ignore_str` (commented-out lines too when any_line), as a caller's
-// buffer holds it; "" when there is none.
-std::string line_value(std::string_view text, const char* key, const char* ignore_str, bool any_line)
+std::string name_servers_text(const Name_Servers& list)
 {
-    const auto value = config_edit::find_value(text, key, netplan_token, ignore_str, any_line);
-    return value ? held_value(*value) : std::string();
-}
-
-// Splices into an active "addresses" value of the text. A value that fills
-// a whole caller's buffer may have been cut: such a line is left alone
-// rather than written back short.
-template <typename Splice>
-std::string with_addresses(std::string text, const char* ignore_str, Splice splice)
-{
-    const std::string old_value = line_value(text, addresses_key, ignore_str, false);
-    if (old_value.size() >= caller_buffer_size - 1) {
-        return text;
+    const bool first = is_set_value(list.first);
+    const bool second = is_set_value(list.second);
+    if (first && second) {
+        return "[" + list.first + "," + list.second + "]";
     }
-    const std::optional<std::string> value = splice(old_value);
-    return value ? with_entry(text, addresses_key, value->c_str(), ignore_str) : text;
-}
-
-std::string with_dns_lines_active(std::string text)
-{
-    return commented(commented(text, addresses_key, false, not_address_list), nameservers_key, false);
-}
-
-}  // namespace
-
-std::string with_setting(std::string_view text, NETWORK_CONFIG_TYPE type, const char* value)
-{
-    switch (type) {
-    case NETWORK_CONFIG_TYPE::MODE: {
-        const bool dhcp = value[0] == 0;
-        return with_static_lines_commented(with_entry(text, mode_key, dhcp ? "yes" : "no"), dhcp);
+    if (first) {
+        return "[" + list.first + "]";
     }
-    case NETWORK_CONFIG_TYPE::IP_ADDRESS:
-        return with_addresses(commented(text, addresses_key, false, not_dns_list), not_dns_list,
-                              [value](const std::string& v) { return with_address(v, value); });
-    case NETWORK_CONFIG_TYPE::GATEWAY:
-        return with_entry(commented(text, gateway_key, false), gateway_key, value);
-    case NETWORK_CONFIG_TYPE::SUBNETMASK:
-        return with_addresses(
-            commented(text, addresses_key, false, not_dns_list), not_dns_list,
-            [bits = get_Subnetmask_Bit_Count(value)](const std::string& v) { return with_prefix(v, bits); });
-    case NETWORK_CONFIG_TYPE::DNS1:
-        return with_addresses(with_dns_lines_active(std::string(text)), not_address_list,
-                              [value](const std::string& v) { return with_dns1(v, value); });
-    case NETWORK_CONFIG_TYPE::DNS2:
-        return with_addresses(with_dns_lines_active(std::string(text)), not_address_list,
-                              [value](const std::string& v) { return with_dns2(v, value); });
-    default:
-        return std::string(text);
+    if (second) {
+        return "[" + list.second + "] #[" + unset_value + "," + list.second + "]";
     }
+    return "[" + std::string(unset_value) + "," + unset_value + "]";
 }
 
-std::string setting_of(std::string_view text, NETWORK_CONFIG_TYPE type)
-{
-    switch (type) {
-    case NETWORK_CONFIG_TYPE::MODE:
-        return std::string(1, line_value(text, mode_key, nullptr, true).find("yes") != std::string::npos ? 0 : 1);
-    case NETWORK_CONFIG_TYPE::IP_ADDRESS:
-        return address_of(line_value(text, addresses_key, not_dns_list, true));
-    case NETWORK_CONFIG_TYPE::SUBNETMASK:
-        return mask_of(line_value(text, addresses_key, not_dns_list, true));
-    case NETWORK_CONFIG_TYPE::GATEWAY:
-        return line_value(text, gateway_key, nullptr, true);
-    case NETWORK_CONFIG_TYPE::DNS1:
-        return dns1_of(line_value(text, addresses_key, not_address_list, true));
-    case NETWORK_CONFIG_TYPE::DNS2:
-        return dns2_of(line_value(text, addresses_key, not_address_list, true));
-    default:
-        return std::string();
-    }
-}
+bool is_gateway_set(std::string_view value) { return is_set_value(value.substr(0, value.find_first_of(" \t#\r"))); }
 
 bool is_ipv4_address(const char* text)
 {
@@ -286,17 +169,22 @@ bool is_mask_text(const char* text)
         return false;
     }
     int parts = 0;
+    uint32_t mask = 0;
     std::string_view rest(text, len);
     for (;;) {
         const std::size_t dot = rest.find('.');
         const std::string_view part = rest.substr(0, dot);
         if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos ||
-            leading_number(part) > 255) {
+            leading_number(part) > 255 || parts == mask_parts) {
             return false;
         }
+        mask |= leading_number(part) << (8 * (mask_parts - 1 - parts));
         ++parts;
         if (dot == std::string_view::npos) {
-            return parts == 3 || parts == mask_parts;
+            // Ones, then zeros: the zeros below the last one are then a run
+            // of ones when inverted, and adding one clears them all.
+            const uint32_t zeros = ~mask;
+            return (parts == 3 || parts == mask_parts) && (zeros & (zeros + 1)) == 0;
         }
         rest.remove_prefix(dot + 1);
     }
@@ -310,7 +198,7 @@ bool is_setting_value(NETWORK_CONFIG_TYPE type, const char* text)
 const char* setting_value_rule(NETWORK_CONFIG_TYPE type)
 {
     return type == NETWORK_CONFIG_TYPE::SUBNETMASK
-               ? "a netmask of three or four dot-separated decimal parts 0 to 255"
+               ? "a netmask of three or four dot-separated decimal parts 0 to 255 whose bits are ones, then zeros"
                : "a dotted-quad IPv4 address (four decimal parts 0 to 255, no leading zeros)";
 }
 

@@ -1,8 +1,8 @@
 // The network commands of the BMC, run on the BMC link thread one packet at
 // a time: addressing mode, address, gateway, netmask, name servers, apply,
 // host name. Texts from the BMC are checked before they reach the netplan
-// file or a shell, and nothing a command throws leaves it: the link goes on.
-#include <cstdio>
+// file or a program, and nothing a command throws leaves it: the link goes
+// on.
 #include <cstring>
 #include <string>
 
@@ -16,22 +16,6 @@ namespace {
 constexpr std::size_t hostname_size = 256;
 char hostname[hostname_size] = {};
 static_assert(netplan_text::hostname_max < hostname_size, "a valid host name fits the stored name");
-static_assert(sizeof("hostnamectl set-hostname ") - 1 + netplan_text::hostname_max < command_buffer_size,
-              "a valid host name fits the command line");
-
-void cut_line_end(char* text)
-{
-    text[std::strcspn(text, "\r")] = '\0';
-    text[std::strcspn(text, "\n")] = '\0';
-}
-
-// Runs a composed command line; its output is not used.
-void run_command(const char* cmd)
-{
-    char result[command_buffer_size] = {};
-    set_Command(cmd, result, sizeof result);
-    cut_line_end(result);
-}
 
 // The address commands take effect outside DHCP mode only.
 bool needs_static_mode(NETWORK_CONFIG_TYPE type)
@@ -61,9 +45,7 @@ bool set_network_mode(const char* path, uint8_t mode)
         return result;
     }
     network_mode = wanted;
-    std::string cmd = "rm ";
-    cmd += path;
-    run_command(cmd.c_str());
+    remove_config_file(path, "set_Network_Mode");
     return result;
 }
 
@@ -103,7 +85,7 @@ bool set_Config_Dns2(char* buffer) { return run_value_command(__func__, NETWORK_
 
 bool run_Apply()
 {
-    return run_network_command(__func__, [] { return set_Network_Config_Apply(); });
+    return run_network_command(__func__, [] { return apply_netplan(netplan_config_path, "run_Apply"); });
 }
 
 bool set_Config_Hostname(char* buffer)
@@ -119,11 +101,15 @@ bool set_Config_Hostname(char* buffer)
                      "dot-separated labels of 1 to 63 characters, 64 at most\n");
             return false;
         }
-        std::memcpy(hostname, buffer, len);
-        hostname[len] = '\0';
-        char cmd[command_buffer_size] = {};
-        std::snprintf(cmd, sizeof cmd, "hostnamectl set-hostname %.*s", static_cast<int>(len), hostname);
-        run_command(cmd);
+        const std::string name(buffer, len);
+        const char* const argv[] = {"hostnamectl", "set-hostname", name.c_str(), nullptr};
+        // Stored only once set, so that the BMC's retry of a failed name
+        // runs the tool again.
+        if (run_program("set_Config_Hostname", Program_Call{"hostnamectl set-hostname", argv, hostnamectl_deadline})
+                .succeeded()) {
+            std::memcpy(hostname, buffer, len);
+            hostname[len] = '\0';
+        }
         return false;
     });
 }

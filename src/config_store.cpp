@@ -1,6 +1,7 @@
-// The configuration store: the files it reads and replaces (regular files
-// only, within the cap, relative to their folder), the key/value edits of the
-// daemon's settings file main_daemon.config, and the module's command runner.
+// The configuration store: the files it reads, replaces and removes (regular
+// files only, within the cap, relative to their folder), the key/value edits
+// of the daemon's settings file main_daemon.config, and the module's runner
+// of command lines.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -63,22 +64,6 @@ const char* type_name(mode_t mode)
 
 std::string not_regular(mode_t mode) { return std::string("is ") + type_name(mode) + ", not a regular file"; }
 
-bool write_all(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Creates a fresh file beside `name` in `folder`; its name goes to
 // `temp_name`.
 int create_temp_beside(int folder, const std::string& name, mode_t mode, std::string& temp_name)
@@ -105,6 +90,55 @@ void split_path(const std::string& path, std::string& folder, std::string& name)
 bool readable_and_writable(const char* file_name) { return access(file_name, R_OK | W_OK) == 0; }
 
 }  // namespace
+
+bool write_all(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool remove_config_file(const char* path, const char* caller)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0) {
+        if (errno == ENOENT) {
+            return true;
+        }
+        log_line("[ERROR] %s: %s cannot be examined: %s; left in place\n", caller, path, error_text(errno).c_str());
+        return false;
+    }
+    std::string reason;
+    if (S_ISLNK(st.st_mode)) {
+        // rm takes the link away and leaves what it names; only a link to a
+        // regular file is taken, as the store reads nothing else.
+        struct stat target;
+        if (stat(path, &target) != 0) {
+            reason = "is a symbolic link that cannot be followed: " + error_text(errno);
+        } else if (!S_ISREG(target.st_mode)) {
+            reason = "is a symbolic link to something that " + not_regular(target.st_mode);
+        }
+    } else if (!S_ISREG(st.st_mode)) {
+        reason = not_regular(st.st_mode);
+    }
+    if (reason.empty() && unlink(path) != 0 && errno != ENOENT) {
+        reason = "cannot be removed: " + error_text(errno);
+    }
+    if (!reason.empty()) {
+        log_line("[ERROR] %s: %s %s; left in place\n", caller, path, reason.c_str());
+        return false;
+    }
+    return true;
+}
 
 Config_File::Config_File(const char* path, const char* caller, const char* outcome)
     : path_(path), caller_(caller), outcome_(outcome)
@@ -322,17 +356,17 @@ uint8_t set_Config_Location(const char* str)
 
 int8_t set_Command(const char* cmd, char* result, int size)
 {
-    FILE* pipe = popen(cmd, "re");
-    if (pipe == nullptr) {
-        perror("set_Command");
-        return -1;
+    const char* const argv[] = {"sh", "-c", cmd, nullptr};
+    const Program_Call call{"sh -c", argv, command_line_deadline};
+    Program_Result run;
+    run_program_call(&call, &run);
+    const bool started = run.outcome != Program_Outcome::NOT_STARTED;
+    if (!started || run.outcome == Program_Outcome::TIMED_OUT) {
+        log_line("[ERROR] set_Command: %s\n", describe_program_failure(call, run).c_str());
     }
-    if (result != nullptr && size == 1) {
-        result[0] = '\0';  // fgets with room for nothing would never advance
-    } else if (result != nullptr && size > 1) {
-        while (fgets(result, size, pipe) != nullptr) {
-        }
+    if (result != nullptr && size > 0) {
+        const std::string last = last_output_piece(run.output, static_cast<std::size_t>(size));
+        std::memcpy(result, last.c_str(), last.size() + 1);
     }
-    pclose(pipe);
-    return 0;
+    return started ? 0 : -1;
 }

@@ -1,22 +1,19 @@
-// --check: the runner, its output, and the checks of the system: default
-// route and address, the OS description, the netplan file and netplan's
-// verdict on a private copy of it, the tools on the path. The checks of the
+// --check: its output, and the checks of the system: default route and
+// address, the OS description, the netplan file and netplan's verdict on a
+// private copy of it, the tools on the path. The checks of the
 // board are in preflight_board.cpp.
 #include "preflight_check.h"
 
-#include <fcntl.h>
-#include <ftw.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
 #include "config_internal.h"
-#include "fd_holder.h"
 #include "platform_paths.h"
 #include "preflight_internal.h"
 
@@ -26,79 +23,45 @@ const Node_Path route_table = {route_table_path + platform::sysroot_length, rout
 // The store's netplan file.
 const Node_Path netplan_file = {netplan_file_path + platform::sysroot_length, netplan_file_path};
 
-// Runs a command through the shell; its last output line and exit status.
-int run_command(const std::string& command, std::string& last_line)
-{
-    FILE* pipe = popen((command + " 2>&1").c_str(), "re");
-    if (pipe == nullptr) {
-        last_line = get_error_text(errno);
-        return -1;
-    }
-    char line[256];
-    while (fgets(line, sizeof line, pipe) != nullptr) {
-        if (line[0] != '\0' && line[0] != '\n') {
-            last_line = line;
-        }
-    }
-    while (!last_line.empty() && last_line.back() == '\n') {
-        last_line.pop_back();
-    }
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// Raised by SIGINT or SIGTERM while netplan generate runs.
+volatile sig_atomic_t interrupting_signal = 0;
 
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+void note_interrupt(int signal_number) { interrupting_signal = signal_number; }
 
-// "netplan generate" on a private copy of the file's text.
+// "netplan generate" on a private copy of the file's text (the daemon's own
+// step before netplan apply). An interrupt ends netplan, the copy is
+// removed, and then the signal ends the check as it would have.
 void check_netplan_generate(Check_Run& run, const std::string& text)
 {
     const char* what = "netplan generate";
-    const char* tmp = getenv("TMPDIR");
-    std::string root = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/nodekeeper-check-XXXXXX";
-    if (mkdtemp(&root[0]) == nullptr) {
-        run.fail(what, "temporary folder: " + get_error_text(errno), "set TMPDIR to a writable folder");
-        return;
+    struct sigaction on_interrupt = {};
+    on_interrupt.sa_handler = note_interrupt;
+    sigemptyset(&on_interrupt.sa_mask);
+    struct sigaction old_int;
+    struct sigaction old_term;
+    interrupting_signal = 0;
+    sigaction(SIGINT, &on_interrupt, &old_int);
+    sigaction(SIGTERM, &on_interrupt, &old_term);
+    Generate_Options options;
+    options.interrupt = &interrupting_signal;
+    const Netplan_Verdict verdict = run_netplan_generate(text, options);
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGTERM, &old_term, nullptr);
+    if (interrupting_signal != 0) {
+        raise(interrupting_signal);
     }
-    // The copy sits where netplan looks for it under the root folder.
-    const std::string copy = root + netplan_file.shown;
-    const std::string folder = copy.substr(0, copy.rfind('/'));
-    bool copied = mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700) == 0 && mkdir(folder.c_str(), 0700) == 0;
-    if (copied) {
-        Fd_Holder fd(open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        copied = fd.get() >= 0 && write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    switch (verdict.judgement) {
+    case Netplan_Judgement::ACCEPTED:
+        run.pass(what, "accepts the file");
+        break;
+    case Netplan_Judgement::REJECTED:
+        run.fail(what, verdict.message.empty() ? "exit status " + std::to_string(verdict.exit_status) : verdict.message,
+                 "netplan does not accept the file; netplan would not apply it either");
+        break;
+    case Netplan_Judgement::NOT_RUN:
+        run.fail(what, verdict.message, "the daemon runs netplan apply only on a file netplan generate accepts");
+        break;
     }
-    if (!copied) {
-        run.fail(what, "temporary copy: " + get_error_text(errno), "set TMPDIR to a writable folder");
-    } else {
-        std::string line;
-        const int status = run_command("netplan generate --root-dir " + root, line);
-        if (status != 0) {
-            run.fail(what, line.empty() ? "exit status " + std::to_string(status) : line,
-                     "netplan does not accept the file; netplan would not apply it either");
-        } else {
-            run.pass(what, "accepts the file");
-        }
-    }
-    nftw(root.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
-}
-
-// The first executable of that name in PATH.
-std::string find_in_path(const char* name)
-{
-    const char* path = getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    for (size_t at = 0; at <= dirs.size();) {
-        size_t end = dirs.find(':', at);
-        if (end == std::string::npos) {
-            end = dirs.size();
-        }
-        const std::string candidate = dirs.substr(at, end - at) + "/" + name;
-        if (end > at && access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        at = end + 1;
-    }
-    return "";
 }
 
 }  // namespace
@@ -106,11 +69,13 @@ std::string find_in_path(const char* name)
 void Check_Run::pass(const char* what, const std::string& detail)
 {
     fprintf(out_, "OK   %s: %s\n", what, detail.c_str());
+    fflush(out_);
 }
 
 void Check_Run::fail(const char* what, const std::string& error, const char* hint)
 {
     fprintf(out_, "FAIL %s: %s; hint: %s\n", what, error.c_str(), hint);
+    fflush(out_);
     failed_ = true;
 }
 
@@ -142,18 +107,26 @@ void check_default_address(Check_Run& run)
 
 void check_os_description(Check_Run& run)
 {
-    const char* what = "lsb_release -d";
-    std::string line;
-    const int status = run_command("lsb_release -d", line);
-    // The description as the daemon takes it from the line.
-    std::string copy = line;
-    const char* description = parse_os_description(&copy[0]);
-    if (status != 0 || description == nullptr) {
-        run.fail(what, line.empty() ? "no output (exit status " + std::to_string(status) + ")" : line,
-                 "is lsb-release installed? the BMC gets the OS description from it");
+    const char* const argv[] = {"lsb_release", "-d", nullptr};
+    const Program_Call call{"lsb_release -d", argv, lsb_release_deadline};
+    Program_Result result;
+    run_program_call(&call, &result);
+    // The description as the daemon takes it from the last line.
+    std::string line = last_output_piece(result.output, command_buffer_size);
+    const char* description = result.succeeded() ? parse_os_description(&line[0]) : nullptr;
+    if (description != nullptr) {
+        run.pass(call.name, description);
         return;
     }
-    run.pass(what, description);
+    const std::string why =
+        result.succeeded() ? "no description in its output" : describe_program_failure(call, result);
+    const std::optional<std::string> name = read_os_release_name(os_release_path, os_release_fallback_path);
+    if (name) {
+        run.pass("OS description", *name + " (from os-release; " + why + ")");
+        return;
+    }
+    run.fail("OS description", why + "; no PRETTY_NAME in os-release either",
+             "the BMC gets an empty OS description; install lsb-release or see /etc/os-release");
 }
 
 // The netplan file as the configuration store sees it: the store's own
@@ -194,7 +167,7 @@ void check_netplan_file(Check_Run& run)
 
 void check_tool(Check_Run& run, const char* name, const char* hint)
 {
-    const std::string found = find_in_path(name);
+    const std::string found = find_program(name);
     if (found.empty()) {
         run.fail(name, "not found in PATH", hint);
     } else {

@@ -1,15 +1,16 @@
-// Recording stand-ins for popen/pclose (linked through --wrap) and the
+// Recording stand-in for the program runner (linked through --wrap), guards
+// that end the run should anything start a program around it, and the
 // sandbox folder of the fuzz targets (see fuzz_sandbox.h).
 #include <ftw.h>
-#include <stdio.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "config.h"
 #include "fuzz_sandbox.h"
+#include "program_runner.h"
 
 namespace nk_fuzz {
 namespace {
@@ -64,15 +65,37 @@ std::vector<std::string> take_commands()
 
 extern "C" {
 
-FILE* __wrap_popen(const char* cmd, const char* /*mode*/)
+// The runner proper: defined only when the link replaces the runner
+// (--wrap=run_program_call). The reference makes a link without the
+// replacement fail, so that no fuzz target can start a real program.
+void __real_run_program_call(const Program_Call* call, Program_Result* result);
+__attribute__((used)) void (*const unwrapped_runner)(const Program_Call*, Program_Result*) = __real_run_program_call;
+
+// Records the program's command line; it "exits" with status 0 and prints
+// nothing.
+void __wrap_run_program_call(const Program_Call* call, Program_Result* result)
 {
-    nk_fuzz::commands.emplace_back(cmd);
-    if (nk_fuzz::commands.back() == std::string("rm ") + netplan_config_path) {
-        unlink(netplan_config_path);
+    std::string line;
+    for (const char* const* arg = call->argv; *arg != nullptr; ++arg) {
+        line += (line.empty() ? "" : " ") + std::string(*arg);
     }
-    return fopen("/dev/null", "re");  // the command printed nothing
+    nk_fuzz::commands.push_back(line);
+    *result = Program_Result();
+    result->outcome = Program_Outcome::EXITED;
 }
 
-int __wrap_pclose(FILE* stream) { return fclose(stream) == 0 ? 0 : -1; }
+// No program may start for real in a fuzz run: any start that did not go
+// through the replaced runner ends the run.
+int __wrap_posix_spawnp(pid_t*, const char* file, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
+                        char* const[], char* const[])
+{
+    nk_fuzz::fail(std::string("a real program was about to start: ") + file);
+}
+
+int __wrap_posix_spawn(pid_t*, const char* path, const posix_spawn_file_actions_t*, const posix_spawnattr_t*,
+                       char* const[], char* const[])
+{
+    nk_fuzz::fail(std::string("a real program was about to start: ") + path);
+}
 
 }  // extern "C"

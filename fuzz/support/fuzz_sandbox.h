@@ -8,10 +8,11 @@
 // again when the process exits normally. Pass corpus folders and
 // -artifact_prefix as absolute paths (scripts/fuzz does).
 //
-// No command ever runs: the targets are linked with -Wl,--wrap=popen,
-// --wrap=pclose, and the wrappers (fake_commands.cpp) record each command
-// line instead; a recorded "rm <netplan file>" removes that file, which is
-// what the real command would do inside the sandbox.
+// No program ever runs: the targets are linked with
+// -Wl,--wrap=run_program_call, and the wrapper (fake_commands.cpp) records
+// each program's command line instead (a link without the wrap fails).
+// posix_spawnp and posix_spawn are wrapped too, by guards that end the run:
+// a program started any other way is a finding, never a real run.
 #pragma once
 
 #include <string>
@@ -26,7 +27,8 @@ namespace nk_fuzz {
 // Targets that link sandbox_start.cpp call it from libFuzzer's start hook.
 void init_fuzz_sandbox();
 
-// Command lines the daemon code asked to run since the last call; clears them.
+// Command lines (the arguments joined by spaces) the daemon code asked to
+// run since the last call; clears them.
 std::vector<std::string> take_commands();
 
 }  // namespace nk_fuzz

@@ -49,69 +49,106 @@ bool is_prefix_length(const std::string& text)
     return is_word_of(text, 2, [](unsigned char c) { return std::isdigit(c) != 0; }) && std::stoi(text) <= 32;
 }
 
-// "[a<sep>b]" with both parts accepted by check.
-template <typename Check>
-bool is_pair_list(const std::string& value, char sep, Check check_second)
+// A set address, or, behind '#' only, the placeholder.
+bool is_value(const std::string& text, bool active) { return is_address_like(text) && (!active || text != "x.x.x.x"); }
+
+// The interface's "[address/prefix]".
+bool is_interface_list(const std::string& value, bool active)
 {
-    if (value.size() < 2 || value.front() != '[' || value.back() != ']') {
-        return false;
-    }
-    const std::string inner = value.substr(1, value.size() - 2);
-    const auto at = inner.find(sep);
-    return at != std::string::npos && is_address_like(inner.substr(0, at)) && check_second(inner.substr(at + 1));
+    const auto slash = value.find('/');
+    return value.size() > 2 && value.front() == '[' && value.back() == ']' && slash != std::string::npos &&
+           is_value(value.substr(1, slash - 1), active) &&
+           is_prefix_length(value.substr(slash + 1, value.size() - slash - 2));
 }
 
-bool value_allowed(const std::string& key, const std::string& template_value, const std::string& value)
+// "[a,b]", "[a]", "[b] #[x.x.x.x,b]", and behind '#' also
+// "[x.x.x.x,x.x.x.x]".
+bool is_name_server_list(const std::string& value, bool active)
 {
-    if (key == "dhcp4") {
-        return value == "yes" || value == "no";
+    if (!active && value == "[x.x.x.x,x.x.x.x]") {
+        return true;
     }
-    if (key == "gateway4") {
-        return is_address_like(value);
+    const auto close = value.find(']');
+    if (value.empty() || value.front() != '[' || close == std::string::npos) {
+        return false;
     }
-    if (key == "addresses" && template_value.find('/') != std::string::npos) {
-        return is_pair_list(value, '/', is_prefix_length);
+    const std::string inner = value.substr(1, close - 1);
+    const std::string rest = value.substr(close + 1);
+    const auto comma = inner.find(',');
+    if (comma != std::string::npos) {
+        return rest.empty() && is_value(inner.substr(0, comma), true) && is_value(inner.substr(comma + 1), true);
     }
-    if (key == "addresses") {
-        return is_pair_list(value, ',', is_address_like);
+    return is_value(inner, true) && (rest.empty() || rest == " #[x.x.x.x," + inner + "]");
+}
+
+// A line of the template or of the file: indentation, comment marks, key,
+// ':' and the value behind one space.
+struct Line_Parts {
+    std::string indent;
+    bool active = true;
+    std::string key;  // empty: no key
+    std::string value;
+};
+
+Line_Parts split_line(const std::string& line)
+{
+    Line_Parts parts;
+    const auto start = line.find_first_not_of(' ');
+    parts.indent = line.substr(0, start == std::string::npos ? line.size() : start);
+    std::string rest = start == std::string::npos ? std::string() : line.substr(start);
+    if (!rest.empty() && rest[0] == '#') {
+        parts.active = false;
+        rest.erase(0, 1);
     }
-    return value == template_value;
+    const auto colon = rest.find(':');
+    if (colon == std::string::npos || colon == 0 ||
+        !std::all_of(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(colon),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
+        return parts;
+    }
+    parts.key = rest.substr(0, colon);
+    parts.value = rest.substr(colon + 1);
+    if (!parts.value.empty()) {
+        if (parts.value[0] != ' ') {
+            fail("no space behind \"" + parts.key + ":\": \"" + line + "\"");
+        }
+        parts.value.erase(0, 1);
+    }
+    return parts;
+}
+
+bool value_allowed(const Line_Parts& tmpl, const Line_Parts& line)
+{
+    if (line.key == "dhcp4") {
+        return line.active && (line.value == "yes" || line.value == "no");
+    }
+    if (line.key == "gateway4") {
+        return is_value(line.value, line.active);
+    }
+    if (line.key == "addresses" && tmpl.value.find('/') != std::string::npos) {
+        return is_interface_list(line.value, line.active);
+    }
+    if (line.key == "addresses") {
+        return is_name_server_list(line.value, line.active);
+    }
+    return line.value == tmpl.value;
 }
 
 void check_line(const std::string& tmpl, const std::string& line)
 {
-    const auto colon = tmpl.find(':');
-    if (colon == std::string::npos) {
+    const Line_Parts want = split_line(tmpl);
+    if (want.key.empty()) {
         if (line != tmpl) {
             fail("line changed: \"" + tmpl + "\" became \"" + line + "\"");
         }
         return;
     }
-    const auto indent = tmpl.find_first_not_of(' ');
-    const std::string key = tmpl.substr(indent, colon - indent);
-    std::string rest = line;
-    if (rest.compare(0, indent, tmpl, 0, indent) != 0) {
-        fail("indentation changed: \"" + line + "\"");
+    const Line_Parts have = split_line(line);
+    if (have.indent != want.indent || have.key != want.key) {
+        fail("indentation or key \"" + want.key + "\" changed: \"" + line + "\"");
     }
-    rest.erase(0, indent);
-    if (!rest.empty() && rest[0] == '#') {
-        rest.erase(0, 1);
-    }
-    if (rest.compare(0, key.size() + 1, key + ":") != 0) {
-        fail("key \"" + key + "\" lost: \"" + line + "\"");
-    }
-    rest.erase(0, key.size() + 1);
-    std::string template_value = tmpl.substr(colon + 1);
-    if (!template_value.empty()) {
-        // The editor writes "key: value": one space behind the separator.
-        if (rest.empty() || rest[0] != ' ') {
-            fail("no space behind \"" + key + ":\": \"" + line + "\"");
-        }
-        rest.erase(0, 1);
-        template_value.erase(0, 1);
-    }
-    if (!value_allowed(key, template_value, rest)) {
-        fail("value not allowed behind \"" + key + ":\": \"" + line + "\"");
+    if (!value_allowed(want, have)) {
+        fail("value not allowed behind \"" + want.key + ":\": \"" + line + "\"");
     }
 }
 
@@ -135,6 +172,11 @@ void check_netplan_file()
     }
     for (std::size_t i = 0; i < want.size(); ++i) {
         check_line(want[i], have[i]);
+        // netplan rejects "nameservers:" with nothing under it.
+        if (split_line(want[i]).key == "nameservers" && i + 1 < have.size() &&
+            split_line(have[i]).active != split_line(have[i + 1]).active) {
+            fail("\"nameservers:\" and its list differ in their comment marks:\n" + content);
+        }
     }
 }
 
@@ -166,13 +208,23 @@ bool is_hostname_command(const std::string& cmd)
     return cmd.compare(0, head.size(), head) == 0 && is_hostname(cmd.substr(head.size()));
 }
 
+bool is_generate_command(const std::string& cmd)
+{
+    static const std::string head =
+        std::string("netplan generate --root-dir ") + netplan_generate_folder + "/generate-";
+    return cmd.compare(0, head.size(), head) == 0 && cmd.size() == head.size() + 6 &&
+           cmd.find_first_of(" /", head.size()) == std::string::npos;
+}
+
 void check_commands()
 {
-    const std::string remove = std::string("rm ") + netplan_config_path;
+    std::string previous;
     for (const std::string& cmd : take_commands()) {
-        if (cmd != remove && cmd != "netplan apply" && !is_hostname_command(cmd)) {
-            fail("unexpected command line: \"" + cmd + "\"");
+        if (cmd == "netplan apply" ? !is_generate_command(previous)
+                                   : !is_generate_command(cmd) && !is_hostname_command(cmd)) {
+            fail("unexpected command line: \"" + cmd + "\" after \"" + previous + "\"");
         }
+        previous = cmd;
     }
 }
 

@@ -2,8 +2,10 @@
 // sees on a healthy board and with the faults that keep the BMC from seeing
 // the node, and that the check changes nothing on the board.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -179,15 +181,86 @@ TEST_F(Check, NetplanFileThatNetplanRejectsFailsAndALinkIsNamed)
     // A link to a file elsewhere: the service's sandbox cannot replace it.
     nk_test::write_file(dir.file("elsewhere.yaml"), "network: [\n");
     std::filesystem::create_symlink(dir.file("elsewhere.yaml"), netplan_path);
-    nk_test::ScopedEnv fail("NK_FAKE_EXIT", "1");
+    nk_test::ScopedEnv fail("NK_FAKE_FAIL_CALL", "netplan generate");
     int result = -1;
-    const auto lines = run_check(result);
+    auto lines = run_check(result);
     EXPECT_EQ(result, 1);
     const std::string file_line = line_of(lines, "/etc/netplan/99-netcfg.yaml");
     EXPECT_NE(file_line.find(", a link to " + dir.file("elsewhere.yaml") + "\n"), std::string::npos) << file_line;
+    const std::string hint = "; hint: netplan does not accept the file; netplan would not apply it either\n";
+    EXPECT_EQ(line_of(lines, "netplan generate"), "FAIL netplan generate: exit status 1" + hint);
+
+    // netplan's message, not its last line; the path as the node names it.
+    nk_test::ScopedEnv message("NK_FAKE_STDERR", "@ROOT@/etc/netplan/99-netcfg.yaml:1:10: Invalid YAML: did not find "
+                                                 "expected node content:\nnetwork: [\n         ^");
+    lines = run_check(result);
     EXPECT_EQ(line_of(lines, "netplan generate"),
-              "FAIL netplan generate: exit status 1; hint: netplan does not accept the file; netplan would not apply "
-              "it either\n");
+              "FAIL netplan generate: /etc/netplan/99-netcfg.yaml:1:10: Invalid YAML: did not find expected node "
+              "content:" +
+                  hint);
+}
+
+TEST_F(Check, NetplanGenerateRunsInTheDaemonsOwnFolderWhateverTmpdirSays)
+{
+    nk_test::write_file(netplan_path, "network:\n  version: 2\n");
+    for (const std::string& tmpdir :
+         {dir.file("a b"), dir.file("x;touch ") + dir.file("y") + ";", std::string("/ x")}) {
+        SCOPED_TRACE(tmpdir);
+        nk_test::ScopedEnv tmp("TMPDIR", tmpdir);
+        std::remove(fakes.log().c_str());
+        int result = -1;
+        const auto lines = run_check(result);
+        EXPECT_EQ(line_of(lines, "netplan generate"), "OK   netplan generate: accepts the file\n");
+        const auto calls = fakes.calls();
+        ASSERT_EQ(calls.size(), 2u);
+        const std::string head = "netplan generate --root-dir " + prefix + "/run/nodekeeper/generate-";
+        EXPECT_EQ(calls[1].rfind(head, 0), 0u) << calls[1];
+        EXPECT_EQ(calls[1].find(' ', head.size()), std::string::npos) << calls[1];
+        EXPECT_FALSE(nk_test::file_exists(calls[1].substr(calls[1].rfind(' ') + 1)));
+    }
+    EXPECT_FALSE(nk_test::file_exists(dir.file("y")));
+}
+
+TEST_F(Check, AnInterruptEndsNetplanGenerateAndRemovesTheCopy)
+{
+    nk_test::write_file(netplan_path, "network:\n  version: 2\n");
+    const std::string hang_file = dir.file("hang");
+    nk_test::write_file(hang_file, "");
+    nk_test::ScopedEnv hang("NK_FAKE_HANG", "netplan generate");
+    nk_test::ScopedEnv hang_while("NK_FAKE_HANG_FILE", hang_file);
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal_number);
+        std::remove(fakes.log().c_str());
+        fflush(stdout);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            FILE* out = fopen("/dev/null", "we");
+            _exit(run_preflight_check(out));
+        }
+        // Waits (bounded) until netplan generate hangs in its root folder.
+        std::string call;
+        for (int i = 0; i < 500 && call.empty(); ++i) {
+            for (const std::string& c : fakes.calls()) {
+                call = c.rfind("netplan generate", 0) == 0 ? c : call;
+            }
+            usleep(10000);
+        }
+        ASSERT_FALSE(call.empty());
+        const std::string root = call.substr(call.rfind(' ') + 1);
+        EXPECT_TRUE(nk_test::file_exists(root + "/etc/netplan/99-netcfg.yaml"));
+        kill(pid, signal_number);
+        int status = 0;
+        for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+            usleep(10000);
+        }
+        if (!WIFSIGNALED(status)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "the check did not end by the signal";
+        }
+        EXPECT_EQ(WTERMSIG(status), signal_number);
+        EXPECT_FALSE(nk_test::file_exists(root));
+    }
 }
 
 TEST_F(Check, NetplanFileTheStoreRefusesFailsInTheStoresWords)

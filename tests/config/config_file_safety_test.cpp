@@ -87,12 +87,65 @@ TEST_F(NetplanTest, OnlyARegularFileIsReadOrReplacedAlsoBehindALink)
     }
 }
 
+TEST_F(NetplanTest, TheModeCommandRemovesOnlyAFileOrALinkToOne)
+{
+    struct Case {
+        const char* what;     // at the netplan file's path
+        const char* target;   // what a link there names ("" for no link)
+        const char* refusal;  // the error line's reason, "" when removed
+    };
+    const Case cases[] = {
+        {"regular file", "", ""},
+        {"regular file", "link", ""},
+        {"missing", "", ""},
+        {"FIFO", "", "is a FIFO, not a regular file"},
+        {"socket", "", "is a socket, not a regular file"},
+        {"folder", "", "is a folder, not a regular file"},
+        {"character device", "link", "is a symbolic link to something that is a character device, not a regular file"},
+        {"FIFO", "link", "is a symbolic link to something that is a FIFO, not a regular file"},
+        {"missing", "link", "is a symbolic link that cannot be followed: No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + (*c.target != '\0' ? " behind a link" : ""));
+        const bool link = *c.target != '\0';
+        const std::string thing = link ? dir.file("thing") : path();
+        if (std::string(c.what) == "regular file") {
+            nk_test::write_file(thing, "kept?\n");
+        } else if (std::string(c.what) != "missing" && !make_special(c.what, thing)) {
+            ASSERT_EQ(std::string(c.what), "character device") << std::strerror(errno);
+            continue;  // mknod needs root (CAP_MKNOD)
+        }
+        if (link) {
+            ASSERT_EQ(symlink(thing.c_str(), path()), 0);
+        }
+        network_mode = NETWORK_MODE::DHCP;
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(set_network_mode(path(), 0));
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(network_mode, NETWORK_MODE::STATIC);  // stored all the same
+        if (*c.refusal == '\0') {
+            EXPECT_EQ(out, "");
+            EXPECT_EQ(kind_of(path()), 0u);
+        } else {
+            EXPECT_EQ(out, "[ERROR] set_Network_Mode: " + std::string(path()) + " " + c.refusal + "; left in place\n");
+            EXPECT_NE(kind_of(path()), 0u);
+        }
+        // A link goes; what it names stays.
+        if (link) {
+            EXPECT_EQ(kind_of(thing) != 0, std::string(c.what) != "missing");
+        }
+        std::filesystem::remove(path());
+        std::filesystem::remove(thing);
+    }
+    EXPECT_TRUE(fakes.calls().empty());
+}
+
 TEST_F(NetplanTest, ApplyRunsNothingWhenItsFileIsNotARegularFile)
 {
     ASSERT_EQ(mkfifo(path(), 0600), 0);
-    const nk_test::ChildResult r = nk_test::run_bounded([this] { return apply_netplan(path()) ? 0 : 1; });
+    const nk_test::ChildResult r = nk_test::run_bounded([this] { return apply_netplan(path(), "run_Apply") ? 0 : 1; });
     ASSERT_TRUE(r.finished) << "apply did not return";
-    EXPECT_EQ(r.output.rfind("[ERROR] set_Network_Config_Apply: ", 0), 0u) << r.output;
+    EXPECT_EQ(r.output.rfind("[ERROR] run_Apply: ", 0), 0u) << r.output;
     EXPECT_NE(r.output.find("netplan apply not run"), std::string::npos) << r.output;
     EXPECT_EQ(count_lines(r.output), 1u) << r.output;
     EXPECT_TRUE(fakes.calls().empty());
@@ -173,7 +226,7 @@ TEST_F(NetplanTest, EachCommandReadsTheFileOnceAndReplacesItAtMostOnce)
     take(opens, renames);
     EXPECT_EQ(opens, 1);
     EXPECT_EQ(renames, 1);
-    apply_netplan(path());
+    apply_netplan(path(), "run_Apply");
     take(opens, renames);
     EXPECT_EQ(opens, 1);
     EXPECT_EQ(renames, 0);

@@ -23,22 +23,26 @@ TEST_F(NetplanFile, MissingFileIsWrittenFromTheTemplateOfTheMode)
     EXPECT_EQ(netplan(), netplan_dhcp_default_config);
     std::remove(path());
     network_mode = NETWORK_MODE::STATIC;
+    // Nothing set yet: every value line behind '#', read as before.
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "x.x.x.x");
     EXPECT_EQ(netplan(), netplan_static_default_config);
-    EXPECT_EQ(std::string(netplan_static_default_config).size(), 210u);
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::IP_ADDRESS), "x.x.x.x");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "255.255.255.0");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS1), "x.x.x.x");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS2), "x.x.x.x");
 }
 
 // --- address and netmask ------------------------------------------------------
 
-TEST_F(NetplanFile, AddressAndMaskEditsKeepTheOtherHalfAndTheNameServers)
+TEST_F(NetplanFile, AMaskSetBeforeTheAddressIsKeptForIt)
 {
     network_mode = NETWORK_MODE::STATIC;
-    set_text(NETWORK_CONFIG_TYPE::IP_ADDRESS, "172.16.4.9");
-    EXPECT_EQ(netplan(), static_with("addresses: [x.x.x.x/24]", "addresses: [172.16.4.9/24]"));
     set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.0.0");
-    EXPECT_EQ(netplan(), static_with("addresses: [x.x.x.x/24]", "addresses: [172.16.4.9/16]"));
-    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::IP_ADDRESS), "172.16.4.9");
+    EXPECT_EQ(netplan(), static_with("#addresses: [x.x.x.x/24]", "#addresses: [x.x.x.x/16]"));
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "255.255.0.0");
+    set_text(NETWORK_CONFIG_TYPE::IP_ADDRESS, "172.16.4.9");
+    EXPECT_EQ(netplan(), static_with("#addresses: [x.x.x.x/24]", "addresses: [172.16.4.9/16]"));
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::IP_ADDRESS), "172.16.4.9");
     set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.255.255");
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "255.255.255.255");
     set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "0.0.0.0");
@@ -48,24 +52,35 @@ TEST_F(NetplanFile, AddressAndMaskEditsKeepTheOtherHalfAndTheNameServers)
 
 // --- name servers -------------------------------------------------------------
 
-TEST_F(NetplanFile, NameServerEditsSpliceTheirHalfOfTheList)
+TEST_F(NetplanFile, ANameServerListHoldsOnlyTheServersSet)
 {
     network_mode = NETWORK_MODE::STATIC;
+    const std::string active_block = "      nameservers:\n        addresses: ";
     set_text(NETWORK_CONFIG_TYPE::DNS1, "10.0.0.53");
-    EXPECT_EQ(netplan(), static_with("[x.x.x.x,x.x.x.x]", "[10.0.0.53,x.x.x.x]"));
+    EXPECT_EQ(netplan(),
+              static_with("      #nameservers:\n        #addresses: [x.x.x.x,x.x.x.x]", active_block + "[10.0.0.53]"));
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS2), "x.x.x.x");
     set_text(NETWORK_CONFIG_TYPE::DNS2, "10.0.1.53");
-    EXPECT_EQ(netplan(), static_with("[x.x.x.x,x.x.x.x]", "[10.0.0.53,10.0.1.53]"));
-    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS1), "10.0.0.53");
+    EXPECT_EQ(netplan(), static_with("      #nameservers:\n        #addresses: [x.x.x.x,x.x.x.x]",
+                                     active_block + "[10.0.0.53,10.0.1.53]"));
+
+    // The second server alone stays the second once the first comes.
+    std::remove(path());
+    set_text(NETWORK_CONFIG_TYPE::DNS2, "10.0.1.53");
+    EXPECT_NE(netplan().find(active_block + "[10.0.1.53] #[x.x.x.x,10.0.1.53]\n"), std::string::npos) << netplan();
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS1), "x.x.x.x");
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS2), "10.0.1.53");
-    EXPECT_NE(netplan().find("      addresses: [x.x.x.x/24]\n"), std::string::npos);
+    set_text(NETWORK_CONFIG_TYPE::DNS1, "10.0.0.53");
+    EXPECT_NE(netplan().find(active_block + "[10.0.0.53,10.0.1.53]\n"), std::string::npos) << netplan();
 }
 
 // --- mode by comment marks ------------------------------------------------------
 
-TEST_F(NetplanFile, ModeSettingCommentsTheStaticLinesOutAndBackIn)
+TEST_F(NetplanFile, ModeSettingCommentsTheStaticLinesOutAndBringsBackOnlyThoseSet)
 {
     network_mode = NETWORK_MODE::STATIC;
-    write_netplan_template(path());
+    set_text(NETWORK_CONFIG_TYPE::GATEWAY, "10.0.0.1");
+    const std::string with_gateway = netplan();
     char dhcp[1] = {0};
     set_netplan_setting(path(), NETWORK_CONFIG_TYPE::MODE, dhcp);
     EXPECT_EQ(netplan(), "# This is the network config written by 'subiquity'\n"
@@ -74,19 +89,60 @@ TEST_F(NetplanFile, ModeSettingCommentsTheStaticLinesOutAndBackIn)
                          "    eth0:\n"
                          "      dhcp4: yes\n"
                          "      #addresses: [x.x.x.x/24]\n"
-                         "      #gateway4: x.x.x.x\n"
+                         "      #gateway4: 10.0.0.1\n"
                          "      #nameservers:\n"
                          "        #addresses: [x.x.x.x,x.x.x.x]\n");
     char mode[1] = {7};
     get_netplan_setting(path(), NETWORK_CONFIG_TYPE::MODE, mode);
     EXPECT_EQ(mode[0], 0);
-    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "x.x.x.x");  // read from the commented line
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "10.0.0.1");  // read from the commented line
 
     char static_mode[1] = {1};
     set_netplan_setting(path(), NETWORK_CONFIG_TYPE::MODE, static_mode);
-    EXPECT_EQ(netplan(), netplan_static_default_config);
+    EXPECT_EQ(netplan(), with_gateway);
     get_netplan_setting(path(), NETWORK_CONFIG_TYPE::MODE, mode);
     EXPECT_EQ(mode[0], 1);
+}
+
+// --- files of an earlier version ------------------------------------------------
+
+TEST_F(NetplanFile, AFileWithPlaceholdersIsReadAndItsNextEditBringsItIntoTheNewForm)
+{
+    network_mode = NETWORK_MODE::STATIC;
+    const std::string old = "# This is the network config written by 'subiquity'\n"
+                            "network:\n"
+                            "  ethernets:\n"
+                            "    eth0:\n"
+                            "      dhcp4: no\n"
+                            "      addresses: [192.0.2.10/24]\n"
+                            "      gateway4: x.x.x.x\n"
+                            "      nameservers:\n"
+                            "        addresses: [192.0.2.53,x.x.x.x]\n";
+    write_netplan(old);
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS1), "192.0.2.53");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::DNS2), "x.x.x.x");
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "x.x.x.x");
+    EXPECT_EQ(netplan(), old);
+    set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.255.0");
+    EXPECT_EQ(netplan(), "# This is the network config written by 'subiquity'\n"
+                         "network:\n"
+                         "  ethernets:\n"
+                         "    eth0:\n"
+                         "      dhcp4: no\n"
+                         "      addresses: [192.0.2.10/24]\n"
+                         "      #gateway4: x.x.x.x\n"
+                         "      nameservers:\n"
+                         "        addresses: [192.0.2.53]\n");
+}
+
+TEST_F(NetplanFile, ASettingWhoseLineIsMissingIsOneErrorLineAndNoWrite)
+{
+    write_netplan(netplan_dhcp_default_config);
+    testing::internal::CaptureStdout();
+    set_text(NETWORK_CONFIG_TYPE::GATEWAY, "10.0.0.1");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ERROR] set_Network_Config_Data: " + std::string(path()) +
+                                                          " has no gateway4 line to set; nothing written\n");
+    EXPECT_EQ(netplan(), netplan_dhcp_default_config);
 }
 
 TEST_F(NetplanFile, AnEditUncommentsItsLineFirst)

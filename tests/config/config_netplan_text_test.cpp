@@ -1,5 +1,6 @@
-// Pure text work of the netplan file: mask conversions, value splicing and
-// the checks of the BMC's texts.
+// Pure text work of the netplan file: mask conversions, the forms of the two
+// lists, the lines found by key and position, and the checks of the BMC's
+// texts.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,61 +29,91 @@ TEST(NetplanTextMask, LeadingOnesPerOctet)
 
 TEST(NetplanTextMask, PrefixLengthToDottedMask)
 {
-    EXPECT_EQ(mask_of("[10.0.0.1/16]"), "255.255.0.0");
-    EXPECT_EQ(mask_of("[10.0.0.1/32]"), "255.255.255.255");
-    EXPECT_EQ(mask_of("[10.0.0.1/0]"), "0.0.0.0");
-    EXPECT_EQ(mask_of("[10.0.0.1/20]"), "255.255.240.0");
-    EXPECT_EQ(mask_of("[10.0.0.1/40]"), "255.255.255.255");  // above 32 counts as 32
-    EXPECT_EQ(mask_of("[10.0.0.1/99999999999]"), "255.255.255.255");
-    EXPECT_EQ(mask_of("[10.0.0.1]"), "0.0.0.0");
-    EXPECT_EQ(mask_of(""), "0.0.0.0");
+    EXPECT_EQ(mask_of_prefix("16"), "255.255.0.0");
+    EXPECT_EQ(mask_of_prefix("32"), "255.255.255.255");
+    EXPECT_EQ(mask_of_prefix("0"), "0.0.0.0");
+    EXPECT_EQ(mask_of_prefix("20"), "255.255.240.0");
+    EXPECT_EQ(mask_of_prefix("40"), "255.255.255.255");  // above 32 counts as 32
+    EXPECT_EQ(mask_of_prefix("99999999999"), "255.255.255.255");
+    EXPECT_EQ(mask_of_prefix(""), "0.0.0.0");
 }
 
-// --- readers ------------------------------------------------------------------------
+// --- the two lists ------------------------------------------------------------------
 
-TEST(NetplanTextRead, AddressAndNameServers)
+TEST(NetplanTextLists, HandWrittenListsReadAsTheDaemonsForms)
 {
-    EXPECT_EQ(address_of("[[10.0.0.1/24]"), "10.0.0.1");
-    EXPECT_EQ(address_of("[10.0.0.1]"), "10.0.0.1]");
-    EXPECT_EQ(dns1_of("[1.1.1.1,8.8.8.8]"), "1.1.1.1");
-    EXPECT_EQ(dns2_of("[1.1.1.1,8.8.8.8]"), "8.8.8.8");
-    EXPECT_EQ(dns2_of("[1.1.1.1]"), "");
-    EXPECT_EQ(dns1_of("[1.1.1.1]"), "1.1.1.1]");
+    EXPECT_EQ(interface_address_text(parse_interface_address("[10.0.0.1]")), "[10.0.0.1/24]");
+    EXPECT_FALSE(is_set(parse_interface_address("[]")));
+    EXPECT_EQ(parse_interface_address("[10.0.0.1/8, 10.0.0.2/16] # two").prefix, "8");
+    const auto round_trip = [](const char* value) { return name_servers_text(parse_name_servers(value)); };
+    EXPECT_EQ(round_trip("[1.1.1.1, 8.8.8.8]"), "[1.1.1.1,8.8.8.8]");
+    EXPECT_EQ(round_trip("[]"), "[x.x.x.x,x.x.x.x]");
+    EXPECT_FALSE(is_set(parse_name_servers("[]")));
 }
 
-// --- composers ------------------------------------------------------------------------
+// --- edits of the whole file ------------------------------------------------------------
 
-TEST(NetplanTextCompose, EachEditKeepsTheOtherPart)
+TEST(NetplanTextEdit, TheNameServersListIsTheOneUnderNameservers)
 {
-    EXPECT_EQ(with_address("[x.x.x.x/24]", "10.0.0.5"), "[10.0.0.5/24]");
-    EXPECT_EQ(with_address("[x.x.x.x]", "10.0.0.5"), "[10.0.0.5/]");
-    EXPECT_EQ(with_prefix("[10.0.0.5/24]", 16), "[10.0.0.5/16]");
-    EXPECT_EQ(with_prefix("[10.0.0.5]", 16), "[10.0.0.5/16]");
-    EXPECT_EQ(with_dns1("[x.x.x.x,y.y.y.y]", "9.9.9.9"), "[9.9.9.9,y.y.y.y]");
-    EXPECT_EQ(with_dns1("[x.x.x.x]", "9.9.9.9"), "[9.9.9.9]");
-    EXPECT_EQ(with_dns2("[x.x.x.x,y.y.y.y]", "9.9.9.9"), "[x.x.x.x,9.9.9.9]");
-    EXPECT_EQ(with_dns2("[x.x.x.x]", "9.9.9.9"), "[x.x.x.x,9.9.9.9]");
-    EXPECT_EQ(with_dns2("", "9.9.9.9"), "[,9.9.9.9]");
+    // An administrator's file: other keys, a search list before the name
+    // servers, an interface list without a prefix mark.
+    const std::string text = "network:\n  version: 2\n  ethernets:\n    eth0:\n      dhcp4: no\n      mtu: 9000\n"
+                             "      addresses: []\n      nameservers:\n        search: [lan]\n"
+                             "        addresses: []\n";
+    const Setting_Edit dns = with_setting(text, NETWORK_CONFIG_TYPE::DNS1, "10.0.0.53");
+    EXPECT_EQ(dns.missing, nullptr);
+    EXPECT_EQ(dns.text, "network:\n  version: 2\n  ethernets:\n    eth0:\n      dhcp4: no\n      mtu: 9000\n"
+                        "      addresses: []\n      nameservers:\n        search: [lan]\n"
+                        "        addresses: [10.0.0.53]\n");
+    const Setting_Edit address = with_setting(dns.text, NETWORK_CONFIG_TYPE::IP_ADDRESS, "10.0.0.5");
+    EXPECT_NE(address.text.find("      addresses: [10.0.0.5/24]\n      nameservers:"), std::string::npos)
+        << address.text;
+    EXPECT_EQ(setting_of(address.text, NETWORK_CONFIG_TYPE::DNS1), "10.0.0.53");
+    EXPECT_EQ(setting_of(address.text, NETWORK_CONFIG_TYPE::DNS2), "x.x.x.x");
+    // With nothing active under it, "nameservers:" goes behind '#' unless
+    // another key stays there.
+    const std::string lone = "    eth0:\n      nameservers:\n        addresses: [1.1.1.1]\n      dhcp4: yes\n";
+    const char dhcp[1] = {0};
+    EXPECT_EQ(with_setting(lone, NETWORK_CONFIG_TYPE::MODE, dhcp).text,
+              "    eth0:\n      #nameservers:\n        #addresses: [1.1.1.1]\n      dhcp4: yes\n");
+    EXPECT_NE(with_setting(address.text, NETWORK_CONFIG_TYPE::MODE, dhcp)
+                  .text.find("      #addresses: [10.0.0.5/24]\n      nameservers:\n        search: [lan]\n"
+                             "        #addresses: [10.0.0.53]\n"),
+              std::string::npos);
 }
 
-TEST(NetplanTextCompose, ResultsThatDoNotFitTheirBufferAreRefused)
+TEST(NetplanTextEdit, ALineTheSettingNeedsIsNeverAppended)
 {
-    const std::string long_prefix = "[a/" + std::string(110, '1') + "]";
-    EXPECT_FALSE(with_address(long_prefix, "255.255.255.255"));
-    EXPECT_TRUE(with_address("[a/" + std::string(100, '1') + "]", "255.255.255.255"));
-    EXPECT_FALSE(with_dns1("[a," + std::string(130, 'b') + "]", "1.2.3.4"));
-    EXPECT_FALSE(with_dns2("[" + std::string(126, 'a') + ",b]", "1.2.3.4"));
-    EXPECT_FALSE(with_prefix("[" + std::string(126, 'a') + "/1]", 32));
+    const std::string text = "network:\n  ethernets:\n    eth0:\n      dhcp4: yes\n";
+    for (const NETWORK_CONFIG_TYPE type : {NETWORK_CONFIG_TYPE::IP_ADDRESS, NETWORK_CONFIG_TYPE::GATEWAY,
+                                           NETWORK_CONFIG_TYPE::SUBNETMASK, NETWORK_CONFIG_TYPE::DNS2}) {
+        const Setting_Edit edit = with_setting(text, type, "10.0.0.1");
+        EXPECT_NE(edit.missing, nullptr);
+        EXPECT_EQ(edit.text, text);
+    }
+    const char dhcp[1] = {0};
+    EXPECT_STREQ(with_setting("#dhcp4: no\n", NETWORK_CONFIG_TYPE::MODE, dhcp).missing, "dhcp4");
 }
 
-TEST(NetplanTextCompose, ALineEndOfTheOldValueNeverEntersTheEntry)
+TEST(NetplanTextEdit, ALineEndOfTheOldValueNeverEntersTheEntry)
 {
     // A key with nothing behind it (a block-style list) reads as a bare line
     // end; spliced, it would split the entry over two lines.
-    const std::string block = "      addresses:\n        - 1.1.1.1\n";
-    EXPECT_EQ(with_setting(block, NETWORK_CONFIG_TYPE::DNS2, "9.9.9.9"), block);
+    const std::string block = "      nameservers:\n        addresses:\n          - 1.1.1.1\n";
+    EXPECT_EQ(with_setting(block, NETWORK_CONFIG_TYPE::DNS2, "9.9.9.9").text, block);
     const std::string crlf = "      addresses:\r\n";
-    EXPECT_EQ(with_setting(crlf, NETWORK_CONFIG_TYPE::SUBNETMASK, "255.0.0.0"), crlf);
+    EXPECT_EQ(with_setting(crlf, NETWORK_CONFIG_TYPE::SUBNETMASK, "255.0.0.0").text, crlf);
+}
+
+TEST(NetplanTextEdit, StaticWithoutAnAddress)
+{
+    const std::string head = "network:\n  ethernets:\n    eth0:\n";
+    EXPECT_TRUE(says_static_without_address(head + "      dhcp4: no\n      #addresses: [x.x.x.x/24]\n"));
+    EXPECT_TRUE(says_static_without_address(head + "      dhcp4: False\n      addresses: []\n"));
+    EXPECT_FALSE(says_static_without_address(head + "      dhcp4: no\n      addresses: [10.0.0.5/24]\n"));
+    EXPECT_FALSE(says_static_without_address(head + "      dhcp4: no\n      dhcp6: yes\n"));
+    EXPECT_FALSE(says_static_without_address(head + "      dhcp4: yes\n"));
+    EXPECT_FALSE(says_static_without_address(head + "      #dhcp4: no\n"));
 }
 
 // --- checks of the BMC's texts ------------------------------------------------------
@@ -100,14 +131,16 @@ TEST(NetplanTextCheck, AddressesAreDottedQuadsNetplanAccepts)
     }
 }
 
-TEST(NetplanTextCheck, MasksHaveThreeOrFourPartsOfAtMost255)
+TEST(NetplanTextCheck, MasksHaveThreeOrFourPartsOfAtMost255AndContiguousBits)
 {
-    for (const char* good : {"255.255.255.0", "255.255.255", "0.0.0.0", "255.255.240.000"}) {
+    for (const char* good : {"255.255.255.0", "255.255.255", "255.255.254", "0.0.0.0", "255.255.240.000",
+                             "255.255.255.255", "128.0.0.0"}) {
         EXPECT_TRUE(is_mask_text(good)) << good;
         EXPECT_TRUE(is_setting_value(NETWORK_CONFIG_TYPE::SUBNETMASK, good)) << good;
     }
-    for (const char* bad : {"256.0.0.0", "255.255", "255.255.255.0.0", "255..255.0", "255.255.255.", "1111.0.0.0",
-                            "255.255.255.0 ", "+255.0.0.0", ""}) {
+    for (const char* bad :
+         {"256.0.0.0", "255.255", "255.255.255.0.0", "255..255.0", "255.255.255.", "1111.0.0.0", "255.255.255.0 ",
+          "+255.0.0.0", "", "0.0.0.255", "255.255.255.1", "255.0.255.0", "255.0.255", "254.255.0.0"}) {
         EXPECT_FALSE(is_mask_text(bad)) << bad;
     }
     EXPECT_FALSE(is_setting_value(NETWORK_CONFIG_TYPE::GATEWAY, "255.255.255"));

@@ -1,26 +1,26 @@
 // The daemon end to end: the real binary against the virtual board, driven
 // and observed only as the BMC and the node's system see it.
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <thread>
 
 #include "daemon_fixture.h"
+#include "real_netplan.h"
 
 namespace e2e {
 namespace {
 
-// Calls of the fakes other than the OS description look-up.
+// Calls of the fakes other than the OS description look-up, the private
+// root folder of netplan generate shown as "<root>".
 std::vector<std::string> system_changes(const nk_test::FakeCommands& fakes)
 {
-    std::vector<std::string> calls = fakes.calls();
+    std::vector<std::string> calls = nk_test::with_root_shown(fakes.calls());
     calls.erase(std::remove(calls.begin(), calls.end(), "lsb_release -d"), calls.end());
     return calls;
 }
@@ -39,24 +39,6 @@ bool wait_call(const nk_test::FakeCommands& fakes, const std::string& call, std:
         }
         usleep(50000);
     }
-}
-
-// Runs the real netplan generator on a copy of `file` in a root folder of its
-// own. Where systemd runs, the generator may start units through
-// /bin/systemctl: it then runs in a mount namespace of its own in which
-// systemctl is /bin/false. Returns the command's exit status.
-int netplan_generate(const std::string& file, const std::string& root)
-{
-    std::filesystem::create_directories(root + "/etc/netplan");
-    std::filesystem::copy_file(file, root + "/etc/netplan/99-netcfg.yaml");
-    chmod((root + "/etc/netplan/99-netcfg.yaml").c_str(), 0600);
-    std::string command = "/usr/sbin/netplan generate --root-dir " + root;
-    if (nk_test::file_exists("/run/systemd/system")) {
-        command = "unshare --mount --propagation private sh -c "
-                  "'mount --bind /bin/false /bin/systemctl && exec " +
-                  command + "'";
-    }
-    return std::system(command.c_str());
 }
 
 // ----------------------------------------------------------------------------
@@ -213,7 +195,7 @@ TEST_F(DaemonCommands, StaticConfigurationLeavesAFileNetplanAcceptsAndApplies)
         board->queue_bmc_frame(frame);
     }
     ASSERT_TRUE(wait_call(fakes, "netplan apply", 10s)) << daemon->output();
-    EXPECT_EQ(system_changes(fakes), std::vector<std::string>{"netplan apply"});
+    EXPECT_EQ(system_changes(fakes), (std::vector<std::string>{nk_test::generate_call, "netplan apply"}));
 
     const std::string yaml = nk_test::read_file(netplan_path());
     EXPECT_NE(yaml.find("addresses: [192.0.2.10/24]"), std::string::npos) << yaml;
@@ -221,7 +203,8 @@ TEST_F(DaemonCommands, StaticConfigurationLeavesAFileNetplanAcceptsAndApplies)
     EXPECT_NE(yaml.find("addresses: [192.0.2.53,198.51.100.53]"), std::string::npos) << yaml;
 
     nk_test::TempDir root;
-    ASSERT_EQ(netplan_generate(netplan_path(), root.path()), 0) << yaml;
+    std::string output;
+    ASSERT_EQ(nk_test::run_real_netplan_generate(yaml, root.path(), output), 0) << yaml << output;
     const std::string network = nk_test::read_file(root.file("run/systemd/network/10-netplan-eth0.network"));
     for (const char* line : {"Address=192.0.2.10/24", "Gateway=192.0.2.1", "DNS=192.0.2.53", "DNS=198.51.100.53"}) {
         EXPECT_NE(network.find(line), std::string::npos) << line << " missing in\n" << network;

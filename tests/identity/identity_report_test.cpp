@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "config.h"
+#include "config_internal.h"
 #include "test_env.h"
 
 namespace {
@@ -81,6 +81,44 @@ TEST_F(OsInfo, NoTabGivesEmptyText)
     ScopedEnv raw("NK_FAKE_LSB_RAW", "");
     EXPECT_EQ(os_info(length), "");
     EXPECT_EQ(length, 0);
+}
+
+TEST_F(OsInfo, FromOsReleaseWhenLsbReleaseGivesNoneSaidOnce)
+{
+    const std::string os_release = dir_.file("os-release");
+    nk_test::write_file(os_release, "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n");
+    const std::string missing = dir_.file("missing");
+    char buffer[100];
+    // Missing (a minimal system), failing, and printing no description.
+    testing::internal::CaptureStdout();
+    {
+        ScopedEnv no_tools("PATH", dir_.path());
+        EXPECT_EQ(read_os_description(buffer, os_release.c_str(), missing.c_str()), 30);
+        EXPECT_STREQ(buffer, "Debian GNU/Linux 12 (bookworm)");
+    }
+    {
+        ScopedEnv fail("NK_FAKE_EXIT", "1");
+        read_os_description(buffer, missing.c_str(), os_release.c_str());
+        EXPECT_STREQ(buffer, "Debian GNU/Linux 12 (bookworm)");
+    }
+    ScopedEnv raw("NK_FAKE_LSB_RAW", "No LSB modules are available.\n");
+    read_os_description(buffer, os_release.c_str(), missing.c_str());
+    EXPECT_STREQ(buffer, "Debian GNU/Linux 12 (bookworm)");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[INFO] get_Config_OS_Info: lsb_release -d gives no description (lsb_release -d could not be started: "
+              "No such file or directory); the description comes from os-release (PRETTY_NAME)\n");
+    EXPECT_EQ(read_os_description(buffer, missing.c_str(), missing.c_str()), 0);
+}
+
+TEST(OsRelease, PrettyNameAsTheShellReadsIt)
+{
+    EXPECT_EQ(parse_os_release_name("ID=debian\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\r\n"),
+              "Debian GNU/Linux 12 (bookworm)");
+    EXPECT_EQ(parse_os_release_name("PRETTY_NAME='Single \\x'\n"), "Single \\x");
+    EXPECT_EQ(parse_os_release_name("PRETTY_NAME=\"A \\\"quoted\\\" \\$name\"\n"), "A \"quoted\" $name");
+    EXPECT_EQ(parse_os_release_name("PRETTY_NAME=Plain\n"), "Plain");
+    EXPECT_EQ(parse_os_release_name("NAME=x\n#PRETTY_NAME=y\n"), std::nullopt);
+    EXPECT_EQ(parse_os_release_name("PRETTY_NAME=\"\"\n"), std::nullopt);
 }
 
 TEST_F(OsInfo, LongDescriptionIsCutToTheBuffer)

@@ -19,7 +19,9 @@ objcopy=$1 daemon=$2 test_prefix=$3 sim_daemon=${4:-}
 expected='/dev/i2c-0
 /dev/i2c-%d
 /dev/mem
+/dev/null
 /etc/netplan/99-netcfg.yaml
+/etc/os-release
 /proc/net/route
 /sys/class/gpio/export
 /sys/class/gpio/gpio%d
@@ -27,14 +29,17 @@ expected='/dev/i2c-0
 /sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon
 /sys/class/i2c-adapter/i2c-%d/new_device'
 # Paths that stand as strings of their own (the others are parts of the
-# sensor's shell commands).
+# sensor's shell commands). /dev/null, the standard input of every program
+# the daemon starts, is the same in every build.
 whole='/dev/i2c-0
 /dev/i2c-%d
 /dev/mem
 /proc/net/route
 /sys/class/gpio/gpio%d
 /sys/class/gpio/export
-/etc/netplan/99-netcfg.yaml'
+/etc/netplan/99-netcfg.yaml
+/etc/os-release
+/dev/null'
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

@@ -131,7 +131,9 @@ protected:
         }
         return frames;
     }
-    std::vector<std::string> calls() const { return fakes_.calls(); }
+    // The fakes' calls, the private root folder of netplan generate shown as
+    // "<root>".
+    std::vector<std::string> calls() const { return nk_test::with_root_shown(fakes_.calls()); }
     bool has_call(const std::string& line) const
     {
         const auto c = calls();

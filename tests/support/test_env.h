@@ -116,6 +116,21 @@ inline std::vector<std::string> read_lines(const std::string& path)
     return lines;
 }
 
+// The daemon's check before "netplan apply", as a call of the fakes shows it
+// once with_root_shown() has put "<root>" for its private root folder.
+const std::string generate_call = "netplan generate --root-dir <root>";
+
+inline std::vector<std::string> with_root_shown(std::vector<std::string> calls)
+{
+    const std::string head = "netplan generate --root-dir ";
+    for (std::string& call : calls) {
+        if (call.rfind(head, 0) == 0) {
+            call = generate_call;
+        }
+    }
+    return calls;
+}
+
 // The recording fakes of netplan, hostnamectl and lsb_release, first in PATH
 // for the holder's lifetime. Each call of a fake adds one line ("name arg
 // arg...") to log().
