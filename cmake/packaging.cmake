@@ -69,6 +69,9 @@ install(FILES ${nk_docs_built}/changelog.Debian.gz ${PROJECT_SOURCE_DIR}/packagi
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME nodekeeper)
 
+# Folders of the package that nothing is installed into (/etc/netplan).
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-folders.cmake)
+
 # Enable and start the service on installation, stop it on removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/../packaging/debian/postinst
