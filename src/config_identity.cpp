@@ -62,7 +62,7 @@ unsigned int get_EEPROM_Config(uint32_t address, uint8_t config_code, uint8_t* b
 // ---------------------------------------------------------------------------
 
 const char* const product_name = "Tovana Ruvo";
-const char* const version_text = "V1.0.5";
+const char* const version_text = "V" NODEKEEPER_VERSION;
 const char* const os_info_command = "lsb_release -d";
 
 }  // namespace
