@@ -12,13 +12,20 @@
 // pending receive goes first, and 20 ms separate the end of one bus
 // transaction (with the dispatch of what it read) from the start of the
 // next. A line whose controller cannot raise an interrupt is sampled every
-// 20 ms instead (logged once at start).
+// 20 ms instead (logged once at start). A line whose value file cannot be
+// read is lost: the BMC is not read on a level nobody saw, queued packets
+// still go out, and the line is set up again about once a second (logged
+// once when lost and once when back; see attention_line.h).
 //
 // The link never reads an answer from the BMC: for a written packet that
 // asks for a response the worker builds a PING_RESPONSE (3, 0x00, 0x02)
 // itself; when the write failed the error callback is given the response
-// packet (code 1) and may rewrite it, e.g. into an ERROR packet. Responses
-// are not matched to requests: each goes to the next requester that waits.
+// packet (code 1) and may rewrite it, e.g. into an ERROR packet; while it
+// runs, get_link_write_failure() names the packet that failed. Responses are
+// not matched to requests: each goes to the next requester that waits. A
+// failed write is logged when an outage starts ("[ERROR] set_I2C_Packet_Write:
+// packet write failed, ...") and when writes succeed again, with the number
+// that failed; the link itself never writes a packet twice.
 //
 // Ownership: the request call queues a deep copy of the caller's packet,
 // which then belongs to the worker; the worker frees each packet it has
@@ -26,7 +33,10 @@
 // dispatcher returns, and every packet still queued when it stops.
 #pragma once
 
+#include <sys/time.h>
+
 #include <cstdint>
+#include <ctime>
 
 #include "BMC_data_protocol.h"
 
@@ -54,10 +64,23 @@ void set_I2C_BMC_Packet_Thread_Stop();
 // True from the end of the worker's set-up until it leaves its loop.
 bool get_I2C_BMC_Packet_Thread_Start_Flag();
 
-// Iterations the worker's loop has run since the process started (it never
-// goes back). A service watchdog reads it to tell a link that makes progress
-// from a hung one. Safe from any thread.
+// Iterations of the worker's loop that read the attention line since the
+// process started (it never goes back); it stands still while the line is
+// lost. A service watchdog reads it to tell a link that makes progress from a
+// hung or blind one. Safe from any thread.
 uint64_t get_link_loop_count();
+
+// What the error callback is called for: the packet whose write failed (lent
+// for the call) and the writes that have failed in a row, this one included
+// (1: the failure starts an outage).
+struct Link_Write_Failure {
+    const BMC::Packet* packet = nullptr;
+    unsigned failed_in_row = 0;
+};
+
+// While the error callback runs (on the worker), the failure it is called
+// for; at any other time and on any other thread {nullptr, 0}.
+Link_Write_Failure get_link_write_failure();
 
 // Queues a copy of request for the BMC. When request asks for a response,
 // waits for one until the current whole second plus 3 and deep-copies it
@@ -69,3 +92,7 @@ uint64_t get_link_loop_count();
 // response was asked for. request is only read; *response belongs to the
 // caller and its old data is released.
 uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response);
+
+// A requester's deadline on the wall clock for a request made at `now`: the
+// whole second of now plus 3, so the wait ends 2 to 3 seconds from now.
+struct timespec compute_request_deadline(const struct timeval& now);

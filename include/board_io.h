@@ -3,8 +3,11 @@
 //
 // The module keeps no state and no descriptor: every operation builds the
 // path of one attribute file, opens it, does a single read or write and
-// closes it again. Failures are logged on standard output and never reported
-// to the caller, except that get_GPIO_Value returns false.
+// closes it again. Failures are logged on standard output, one line each
+// with the file's path and the system's error text (such as "[ERROR]
+// set_GPIO_Edge: open() error: /sys/class/gpio/gpio480/edge: No such file or
+// directory"), and never reported to the caller, except that get_GPIO_Value
+// returns false and init_gpio_edge_input returns its result.
 //
 // Bytes written (one write call each):
 //   direction   "out" or "in" with its NUL (4 or 3 bytes)
@@ -52,12 +55,16 @@ enum class Gpio_Edge_Result : uint8_t {
     FAILED,    // the line or its edge file is missing (logged as init_GPIO and set_GPIO_Edge log)
 };
 
+// Whether a line's set-up logs its failures (in the names of init_GPIO and
+// the setters) or keeps quiet: a caller that retries logs once itself.
+enum class Gpio_Logging : uint8_t { LOGGED, QUIET };
+
 // An input line that signals `edge`: an unexported line is set up as
 // init_GPIO does it (export, "in", active-high, the edge); on a line that is
 // already exported only the edge is written, in one write. A line whose
 // controller cannot raise an interrupt refuses the edge (the kernel answers
 // EIO): that refusal is not logged, and "none" is written instead.
-Gpio_Edge_Result init_gpio_edge_input(int gpio_number, GPIO_EDGE edge);
+Gpio_Edge_Result init_gpio_edge_input(int gpio_number, GPIO_EDGE edge, Gpio_Logging logging = Gpio_Logging::LOGGED);
 
 // Writers of single attributes. OUT gives "out", any other value "in".
 void set_GPIO_Direction(int gpio_number, GPIO_DIR pin_dir);

@@ -3,9 +3,10 @@
 //
 // init_NAREL_Sensor() runs once at start-up, before the BMC link owns the
 // bus: it finds the sensor, binds the kernel's hwmon driver when needed
-// (then waits 5 seconds) and learns the sensor's hwmon directory. After
-// that every reading is one read of the driver's temp2_input file (no
-// process is started); the bus is not touched again.
+// (then waits for its hwmon directory, up to 5 seconds) and learns the
+// sensor's hwmon directory. After that every reading is one read of the
+// driver's temp2_input file; the bus is not touched again. The module starts
+// no process.
 //
 // Calling order per main-loop pass: update_Temperature(), then
 // get_Onboard_Temperature_Update_Flag() and, when it returned true,

@@ -9,6 +9,11 @@
 // seven libraries to a daemon that stays near 3 MiB, and an arm64 multiarch
 // library to the cross build). Without NOTIFY_SOCKET nothing is sent.
 //
+// A send never blocks: a service manager that stops reading its socket (its
+// queue holds about ten datagrams) must not stop the daemon's reports. A
+// message that finds the queue full is not sent; the first one of such a
+// stall is logged, the others of that stall are not.
+//
 // The watchdog: when the service manager sets WATCHDOG_USEC (and WATCHDOG_PID
 // names this process, or is not set), feed_service_watchdog sends
 // "WATCHDOG=1" while the BMC link shows progress: its loop-iteration counter
@@ -22,19 +27,24 @@
 #include <chrono>
 #include <cstdint>
 
-// How long the link's counter may stand still before the pings stop. The
-// link runs its loop at least once a second while it works.
-constexpr std::chrono::seconds link_progress_window{5};
+#include "daemon_timing.h"  // link_progress_window: how long the link's counter may stand still
 
 // Reads NOTIFY_SOCKET, WATCHDOG_USEC and WATCHDOG_PID and removes them from
 // the environment, so that the commands the daemon runs cannot speak for
 // it. Call once, before any other thread starts.
 void init_service_notify();
 
-// Sends one message (assignments separated by "\n"). Result: true sent;
-// false when no socket is set or the send failed (nothing is logged: the
-// service manager may simply not be listening).
-bool send_service_notify(const char* message);
+enum class Notify_Result : uint8_t {
+    SENT,
+    NO_SOCKET,  // NOTIFY_SOCKET was not set (or names no Unix socket): nothing to send to
+    NOT_SENT,   // the send failed or would have blocked: the caller may try again later
+};
+
+// Sends one message (assignments separated by "\n") without blocking. A
+// full queue logs "[ERROR] send_service_notify: notification socket full,
+// message not sent: <socket>: <error>" once per stall; other failures are
+// not logged (the service manager may simply not be listening).
+Notify_Result send_service_notify(const char* message);
 
 // Watchdog interval the service manager asked for, in microseconds; 0 when
 // it asked for none.

@@ -29,7 +29,7 @@
 #include <mutex>
 
 #include "I2C_BMC_frame.h"
-#include "board_io.h"
+#include "attention_line.h"
 #include "fd_holder.h"
 #include "i2c_smbus.h"
 #include "link_dispatch.h"
@@ -37,7 +37,6 @@
 #include "mutex_lock_handler.h"
 #include "platform_paths.h"
 #include "queue.h"
-#include "sysfs_attribute.h"
 
 namespace {
 
@@ -47,15 +46,9 @@ const char* const i2c_node_path = NK_PLATFORM_PATH(BMC_I2C_BUS_PATH);
 const useconds_t start_poll_period_us = 10 * 1000;
 const unsigned char error_code_write_failed = 1;
 
-using Link_Clock = std::chrono::steady_clock;
 // Between the end of one bus transaction (and the dispatch of what it read)
 // and the start of the next: the pacing a BMC may rely on.
 constexpr std::chrono::milliseconds bus_gap{20};
-// How often a line without an interrupt is looked at.
-constexpr int sampling_period_ms = 20;
-// With an interrupt the idle link still looks at the line this often, so
-// that a lost edge costs at most this long.
-constexpr int interrupt_recheck_ms = 1000;
 
 Queue<BMC::Packet*> TX_queue;
 Queue<BMC::Packet*> RX_queue;
@@ -68,7 +61,7 @@ pthread_cond_t RX_queue_condition = PTHREAD_COND_INITIALIZER;
 pthread_t thread;
 std::atomic<bool> thread_start_flag{false};         // set-up done, loop not left
 std::atomic<bool> thread_stop_request_flag{false};  // the stop call asks the worker to leave
-std::atomic<uint64_t> loop_count{0};                // iterations of the worker's loop
+std::atomic<uint64_t> loop_count{0};                // iterations of the worker's loop that read the line
 std::atomic<bool> thread_end_flag{false};           // the worker has finished (start call's view)
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, unsigned char) = nullptr;
 
@@ -79,6 +72,12 @@ std::mutex wake_mutex;
 int wake_fd = -1;
 
 typedef std::unique_ptr<BMC::Packet> Packet_Holder;
+
+// Writes that failed in a row (worker only): an outage of the bus or the BMC
+// is logged when it starts and when writes succeed again, not per write.
+unsigned failed_writes_in_row = 0;
+// The failure the error callback is called for, while it runs.
+thread_local Link_Write_Failure current_write_failure;
 
 // Wakes the worker from its wait (no effect while it is not running).
 void signal_link_wake()
@@ -128,18 +127,37 @@ void set_I2C_Packet_Read(int i2c_fd, uint8_t address, BMC::Packet* packet)
 }
 
 // Writes the packet's byte image in one write. Returns true when the write
-// failed (nothing written); a short write counts as done.
+// failed (nothing written); a short write counts as done. The first failure
+// of an outage is logged, and the first success after it with the count.
 bool set_I2C_Packet_Write(int i2c_fd, uint8_t address, const BMC::Packet& packet)
 {
     uint8_t buffer[i2c_packet_buffer_size];
     const size_t length = get_i2c_packet_frame(packet, buffer);
     const ssize_t written = set_i2c_transaction(i2c_fd, address, I2C_Direction::WRITE, buffer, length);
     if (written <= 0) {
-        log_line("[ERROR] %s: packet write failed, %d, %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
-                 strerror(errno));
+        const int error = errno;
+        if (failed_writes_in_row++ == 0) {
+            // The described line carries the system's error already: the device follows.
+            log_line("[ERROR] %s: packet write failed, %d, %s: %s\n", "set_I2C_Packet_Write", static_cast<int>(written),
+                     strerror(error), i2c_node_path);
+        }
         return true;
     }
+    if (failed_writes_in_row > 0) {
+        log_line("[INFO] %s: packet writes succeed again after %u failed\n", "set_I2C_Packet_Write",
+                 failed_writes_in_row);
+        failed_writes_in_row = 0;
+    }
     return false;
+}
+
+// Calls the error callback for the request whose write failed; the callback
+// can ask get_link_write_failure() which one it was.
+void report_write_failure(const BMC::Packet& request, BMC::Packet* response)
+{
+    current_write_failure = Link_Write_Failure{&request, failed_writes_in_row};
+    BMC_Packet_Receive_Error_Handler(response, error_code_write_failed);
+    current_write_failure = Link_Write_Failure{};
 }
 
 // Hands a response to the waiting requesters; a full queue refuses it and it
@@ -175,7 +193,7 @@ bool set_transmit_packet(int i2c_fd)
 
     const bool error_flag = set_I2C_Packet_Write(i2c_fd, bmc_i2c_slave_address, *request_packet);
     if (error_flag) {
-        BMC_Packet_Receive_Error_Handler(response_packet.get(), error_code_write_failed);
+        report_write_failure(*request_packet, response_packet.get());
     }
     if (!BMC::get_Packet_Response_Require_Flag(*request_packet)) {
         return true;
@@ -183,7 +201,7 @@ bool set_transmit_packet(int i2c_fd)
     BMC::init_Packet(response_packet.get(), BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::PING_RESPONSE, false,
                      BMC::ADDRESS::DESCRIPTION, 0, BMC::DATA_TYPE::UINT8, nullptr, 0);
     if (error_flag) {
-        BMC_Packet_Receive_Error_Handler(response_packet.get(), error_code_write_failed);
+        report_write_failure(*request_packet, response_packet.get());
     }
     set_rx_response(std::move(response_packet));
     return true;
@@ -260,85 +278,62 @@ void wait_for_work(int epoll_fd, int event_fd, int timeout_ms)
 
 // The worker's loop, one iteration per look at the line: a frame from the
 // BMC while the line is low, else one queued packet, else a wait until the
-// line falls or a packet is queued (idle_wait_ms at most: the interrupt's
-// safety re-check, or the sampling period of a line without one). At most
-// one packet moves per iteration, a pending receive goes first, and
-// bus_gap separates one transaction from the next.
-void run_link_loop(int epoll_fd, int value_fd, int event_fd, int i2c_fd, int idle_wait_ms)
+// line falls or a packet is queued (choose_idle_wait_ms at most). At most one
+// packet moves per iteration, a pending receive goes first, and bus_gap
+// separates one transaction from the next. While the line is lost the BMC is
+// not read; queued packets still go out, and the line is set up again about
+// once a second.
+void run_link_loop(Attention_Line& line, int event_fd, int i2c_fd)
 {
-    // The level of the last successful read judges an iteration whose read fails.
-    char value = 0;
     Link_Clock::time_point bus_free = Link_Clock::now();
     while (!thread_stop_request_flag) {
-        loop_count.fetch_add(1, std::memory_order_relaxed);
         wait_for_bus_gap(event_fd, bus_free);
         if (thread_stop_request_flag) {
             break;
         }
-        // Reading from offset 0 also re-arms the line's edge signal.
-        char text[2];
-        const ssize_t got = read_sysfs_attribute_at(value_fd, text, sizeof text);
-        if (got > 0) {
-            value = text[0];
+        const Link_Clock::time_point now = Link_Clock::now();
+        recover_attention_line(line, now);
+        const Line_Level level = read_attention_line(line, now);
+        if (level != Line_Level::LOST) {
+            loop_count.fetch_add(1, std::memory_order_relaxed);
         }
-        if (got != 0 && value == '0') {
+        if (level == Line_Level::LOW) {
             set_receive_packet(i2c_fd);
             bus_free = Link_Clock::now() + bus_gap;
         } else if (set_transmit_packet(i2c_fd)) {
             bus_free = Link_Clock::now() + bus_gap;
-        } else if (got < 0) {
-            // A line that cannot be read may keep signalling an error: look
-            // again after the sampling period rather than spin on it.
-            bus_free = Link_Clock::now() + std::chrono::milliseconds(sampling_period_ms);
         } else {
-            wait_for_work(epoll_fd, event_fd, idle_wait_ms);
+            wait_for_work(line.epoll_fd, event_fd, choose_idle_wait_ms(line, now));
         }
     }
-}
-
-// Prepares the attention line to signal its fall. False when the line has
-// no interrupt (logged once): the worker then samples it.
-bool init_attention_line()
-{
-    switch (init_gpio_edge_input(bmc_attention_gpio, GPIO_EDGE::FALLING)) {
-    case Gpio_Edge_Result::SELECTED:
-        return true;
-    case Gpio_Edge_Result::REFUSED:
-        log_line("[INFO] %s: attention line has no interrupt, sampling it every %d ms\n", "I2C_BMC_Packet_Thread",
-                 sampling_period_ms);
-        return false;
-    case Gpio_Edge_Result::FAILED:
-        break;
-    }
-    return false;
 }
 
 void* I2C_BMC_Packet_Thread(void*)
 {
     Fd_Holder epoll_fd(epoll_create1(EPOLL_CLOEXEC));
-    const bool interrupt = init_attention_line();
-    char value_path[gpio_path_buffer_size];
-    get_GPIO_Path(bmc_attention_gpio, value_path, GPIO_FILE_TYEP::VALUE);
-    Fd_Holder value_fd(open(value_path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
     Fd_Holder event_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (!add_epoll_source(epoll_fd.get(), value_fd.get(), EPOLLPRI | EPOLLERR) ||
-        !add_epoll_source(epoll_fd.get(), event_fd.get(), EPOLLIN)) {
-        log_line("[ERROR] %s: epoll_ctl() error\n", "I2C_BMC_Packet_Thread");
+    if (!add_epoll_source(epoll_fd.get(), event_fd.get(), EPOLLIN)) {
+        log_line("[ERROR] %s: epoll_ctl() error: eventfd: %s\n", "I2C_BMC_Packet_Thread", strerror(errno));
+        thread_end_flag = true;
+        return nullptr;
+    }
+    Attention_Line line;
+    if (!open_attention_line(line, epoll_fd.get())) {
         thread_end_flag = true;
         return nullptr;
     }
     Fd_Holder i2c_fd(open(i2c_node_path, O_RDWR | O_CLOEXEC));
     if (i2c_fd.get() < 0) {
-        log_line("[ERROR] %s: open() error\n", "I2C_BMC_Packet_Thread");
+        log_line("[ERROR] %s: open() error: %s: %s\n", "I2C_BMC_Packet_Thread", i2c_node_path, strerror(errno));
         thread_end_flag = true;
         return nullptr;
     }
     init_queues();
+    failed_writes_in_row = 0;
     set_link_wake_fd(event_fd.get());
     thread_start_flag = true;
 
-    run_link_loop(epoll_fd.get(), value_fd.get(), event_fd.get(), i2c_fd.get(),
-                  interrupt ? interrupt_recheck_ms : sampling_period_ms);
+    run_link_loop(line, event_fd.get(), i2c_fd.get());
 
     set_link_wake_fd(-1);  // before the eventfd closes
     thread_stop_request_flag = false;
@@ -397,7 +392,18 @@ void set_I2C_BMC_Packet_Thread_Stop()
 
 uint64_t get_link_loop_count() { return loop_count.load(std::memory_order_relaxed); }
 
+Link_Write_Failure get_link_write_failure() { return current_write_failure; }
+
 bool get_I2C_BMC_Packet_Thread_Start_Flag() { return thread_start_flag; }
+
+struct timespec compute_request_deadline(const struct timeval& now)
+{
+    // The sub-second part is dropped.
+    struct timespec deadline;
+    deadline.tv_sec = now.tv_sec + packet_rx_timeout_value_sec;
+    deadline.tv_nsec = 0;
+    return deadline;
+}
 
 uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* response)
 {
@@ -425,12 +431,9 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
         return 0;
     }
 
-    // The sub-second part is dropped: the wait ends 2 to 3 seconds from now.
     struct timeval now;
     gettimeofday(&now, nullptr);
-    struct timespec deadline;
-    deadline.tv_sec = now.tv_sec + packet_rx_timeout_value_sec;
-    deadline.tv_nsec = 0;
+    const struct timespec deadline = compute_request_deadline(now);
 
     pthread_mutex_lock(&RX_queue_mutex);
     bool timed_out = false;

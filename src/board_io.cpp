@@ -1,16 +1,14 @@
-// Sysfs GPIO access. Every file of the GPIO tree is written through the
-// attribute helper below (one open, one write, one close) and read through
-// the daemon's sysfs attribute reader.
+// Sysfs GPIO access. Every file of the GPIO tree is read and written through
+// the daemon's sysfs attribute helpers (one open, one read or write, one
+// close); a failure is logged with the file's path and the system's error.
 #include "board_io.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "fd_holder.h"
 #include "log_line.h"
 #include "sysfs_attribute.h"
 
@@ -18,35 +16,30 @@ namespace {
 
 const char* const gpio_export_path = NK_PLATFORM_PATH("/sys/class/gpio/export");
 
-enum class Attribute_Status : uint8_t { DONE, OPEN_FAILED, TRANSFER_FAILED };
-
-// Writes count bytes to the attribute file in one write call. A short write
-// counts as done.
-Attribute_Status set_attribute_file(const char* path, const void* bytes, size_t count)
+// Logs a failed open or write of the attribute file at path in the name of
+// caller: the described text, then the path and the system's error.
+void log_gpio_failure(const char* caller, Sysfs_Status status, const char* path, int error)
 {
-    Fd_Holder fd(open(path, O_WRONLY | O_SYNC | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return Attribute_Status::OPEN_FAILED;
+    if (status == Sysfs_Status::OPEN_FAILED) {
+        log_line("[ERROR] %s: open() error: %s: %s\n", caller, path, strerror(error));
+    } else if (status == Sysfs_Status::WRITE_FAILED) {
+        log_line("[ERROR] %s: write error: %s: %s\n", caller, path, strerror(error));
     }
-    const ssize_t written = write(fd.get(), bytes, count);
-    return written < 0 ? Attribute_Status::TRANSFER_FAILED : Attribute_Status::DONE;
 }
 
-// Writes one attribute of the line and logs a failure in the name of caller.
-void set_gpio_attribute(const char* caller, int gpio_number, GPIO_FILE_TYEP type, const char* text, size_t count)
+// Writes one attribute of the line; a failure is logged in the name of
+// caller unless logging is QUIET.
+Sysfs_Status write_gpio_attribute(const char* caller, int gpio_number, GPIO_FILE_TYEP type, const char* text,
+                                  size_t count, Gpio_Logging logging)
 {
     char path[gpio_path_buffer_size];
     get_GPIO_Path(gpio_number, path, type);
-    switch (set_attribute_file(path, text, count)) {
-    case Attribute_Status::OPEN_FAILED:
-        log_line("[ERROR] %s: open() error\n", caller);
-        break;
-    case Attribute_Status::TRANSFER_FAILED:
-        log_line("[ERROR] %s: write error\n", caller);
-        break;
-    case Attribute_Status::DONE:
-        break;
+    int error = 0;
+    const Sysfs_Status status = write_sysfs_attribute(path, text, count, &error);
+    if (logging == Gpio_Logging::LOGGED) {
+        log_gpio_failure(caller, status, path, error);
     }
+    return status;
 }
 
 // Text with its NUL ("1"/"0") for the active_low and value files.
@@ -96,24 +89,27 @@ bool get_gpio_exported(int gpio_number)
 }
 
 // init_GPIO's steps up to the edge or level: export, direction, active-high.
-// False when the export file could not be opened (logged in the name of
-// init_GPIO; nothing else is done); any later failure is logged and passed.
-bool export_gpio_line(int gpio_number, GPIO_DIR pin_dir)
+// False when the export file could not be opened (nothing else is done); any
+// later failure is passed. Failures are logged in the names of init_GPIO and
+// the setters unless logging is QUIET.
+bool export_gpio_line(int gpio_number, GPIO_DIR pin_dir, Gpio_Logging logging)
 {
     char buffer[gpio_path_buffer_size];
     const int length = snprintf(buffer, sizeof buffer, "%d", gpio_number);
-    switch (set_attribute_file(gpio_export_path, buffer, static_cast<size_t>(length) + 1)) {
-    case Attribute_Status::OPEN_FAILED:
-        log_line("[ERROR] %s: open() error", "init_GPIO");
-        return false;
-    case Attribute_Status::TRANSFER_FAILED:
-        log_line("[ERROR] %s: write error\n", "init_GPIO");
-        break;
-    case Attribute_Status::DONE:
-        break;
+    int error = 0;
+    const Sysfs_Status status =
+        write_sysfs_attribute(gpio_export_path, buffer, static_cast<size_t>(length) + 1, &error);
+    if (logging == Gpio_Logging::LOGGED) {
+        log_gpio_failure("init_GPIO", status, gpio_export_path, error);
     }
-    set_GPIO_Direction(gpio_number, pin_dir);
-    set_GPIO_Active_Low(gpio_number, false);
+    if (status == Sysfs_Status::OPEN_FAILED) {
+        return false;
+    }
+    const char* direction = pin_dir == GPIO_DIR::OUT ? "out" : "in";
+    write_gpio_attribute("set_GPIO_Direction", gpio_number, GPIO_FILE_TYEP::DIRECTION, direction, strlen(direction) + 1,
+                         logging);
+    write_gpio_attribute("set_GPIO_Active_Low", gpio_number, GPIO_FILE_TYEP::ACTIVE_LOW, get_digit_text(false), 2,
+                         logging);
     return true;
 }
 
@@ -133,17 +129,20 @@ uint8_t get_GPIO_Path(int gpio_number, char* buffer, GPIO_FILE_TYEP type)
 void set_GPIO_Direction(int gpio_number, GPIO_DIR pin_dir)
 {
     const char* text = pin_dir == GPIO_DIR::OUT ? "out" : "in";
-    set_gpio_attribute("set_GPIO_Direction", gpio_number, GPIO_FILE_TYEP::DIRECTION, text, strlen(text) + 1);
+    write_gpio_attribute("set_GPIO_Direction", gpio_number, GPIO_FILE_TYEP::DIRECTION, text, strlen(text) + 1,
+                         Gpio_Logging::LOGGED);
 }
 
 void set_GPIO_Active_Low(int gpio_number, bool enable)
 {
-    set_gpio_attribute("set_GPIO_Active_Low", gpio_number, GPIO_FILE_TYEP::ACTIVE_LOW, get_digit_text(enable), 2);
+    write_gpio_attribute("set_GPIO_Active_Low", gpio_number, GPIO_FILE_TYEP::ACTIVE_LOW, get_digit_text(enable), 2,
+                         Gpio_Logging::LOGGED);
 }
 
 void set_GPIO_Value(int gpio_number, bool value)
 {
-    set_gpio_attribute("set_GPIO_Value", gpio_number, GPIO_FILE_TYEP::VALUE, get_digit_text(value), 2);
+    write_gpio_attribute("set_GPIO_Value", gpio_number, GPIO_FILE_TYEP::VALUE, get_digit_text(value), 2,
+                         Gpio_Logging::LOGGED);
 }
 
 void set_GPIO_Edge(int gpio_number, GPIO_EDGE edge)
@@ -152,7 +151,7 @@ void set_GPIO_Edge(int gpio_number, GPIO_EDGE edge)
     if (text == nullptr) {
         return;  // not an edge the kernel knows: leave the line as it is
     }
-    set_gpio_attribute("set_GPIO_Edge", gpio_number, GPIO_FILE_TYEP::EDGE, text, strlen(text));
+    write_gpio_attribute("set_GPIO_Edge", gpio_number, GPIO_FILE_TYEP::EDGE, text, strlen(text), Gpio_Logging::LOGGED);
 }
 
 void init_GPIO(int gpio_number, GPIO_DIR pin_dir, GPIO_EDGE edge, bool value)
@@ -160,7 +159,7 @@ void init_GPIO(int gpio_number, GPIO_DIR pin_dir, GPIO_EDGE edge, bool value)
     if (get_gpio_exported(gpio_number)) {
         return;  // already exported: keep the configuration it has
     }
-    if (!export_gpio_line(gpio_number, pin_dir)) {
+    if (!export_gpio_line(gpio_number, pin_dir, Gpio_Logging::LOGGED)) {
         return;
     }
     if (pin_dir == GPIO_DIR::IN) {
@@ -170,9 +169,9 @@ void init_GPIO(int gpio_number, GPIO_DIR pin_dir, GPIO_EDGE edge, bool value)
     }
 }
 
-Gpio_Edge_Result init_gpio_edge_input(int gpio_number, GPIO_EDGE edge)
+Gpio_Edge_Result init_gpio_edge_input(int gpio_number, GPIO_EDGE edge, Gpio_Logging logging)
 {
-    if (!get_gpio_exported(gpio_number) && !export_gpio_line(gpio_number, GPIO_DIR::IN)) {
+    if (!get_gpio_exported(gpio_number) && !export_gpio_line(gpio_number, GPIO_DIR::IN, logging)) {
         return Gpio_Edge_Result::FAILED;
     }
     const char* text = get_edge_text(edge);
@@ -181,18 +180,20 @@ Gpio_Edge_Result init_gpio_edge_input(int gpio_number, GPIO_EDGE edge)
     }
     char path[gpio_path_buffer_size];
     get_GPIO_Path(gpio_number, path, GPIO_FILE_TYEP::EDGE);
-    switch (set_attribute_file(path, text, strlen(text))) {
-    case Attribute_Status::OPEN_FAILED:
-        log_line("[ERROR] %s: open() error\n", "set_GPIO_Edge");
-        return Gpio_Edge_Result::FAILED;
-    case Attribute_Status::TRANSFER_FAILED:
-        // The controller cannot raise an interrupt for the line.
-        set_GPIO_Edge(gpio_number, GPIO_EDGE::NONE);
-        return Gpio_Edge_Result::REFUSED;
-    case Attribute_Status::DONE:
-        break;
+    int error = 0;
+    const Sysfs_Status status = write_sysfs_attribute(path, text, strlen(text), &error);
+    if (status == Sysfs_Status::DONE) {
+        return Gpio_Edge_Result::SELECTED;
     }
-    return Gpio_Edge_Result::SELECTED;
+    if (status == Sysfs_Status::WRITE_FAILED) {
+        // The controller cannot raise an interrupt for the line.
+        write_gpio_attribute("set_GPIO_Edge", gpio_number, GPIO_FILE_TYEP::EDGE, "none", strlen("none"), logging);
+        return Gpio_Edge_Result::REFUSED;
+    }
+    if (logging == Gpio_Logging::LOGGED) {
+        log_gpio_failure("set_GPIO_Edge", status, path, error);
+    }
+    return Gpio_Edge_Result::FAILED;
 }
 
 bool get_GPIO_Value(int gpio_number)
@@ -201,14 +202,15 @@ bool get_GPIO_Value(int gpio_number)
     char path[gpio_path_buffer_size];
     get_GPIO_Path(gpio_number, path, GPIO_FILE_TYEP::VALUE);
     int error = 0;
+    // The described lines carry the system's error already: the path follows.
     switch (read_sysfs_attribute(path, result, sizeof result, &error)) {
     case Sysfs_Status::OPEN_FAILED:
-        log_line("[ERROR] %s: open() error, %s\n", "get_GPIO_Value", strerror(error));
+        log_line("[ERROR] %s: open() error, %s: %s\n", "get_GPIO_Value", strerror(error), path);
         return false;
     case Sysfs_Status::READ_FAILED:
-        log_line("[ERROR] %s: read error, %s\n", "get_GPIO_Value", strerror(error));
+        log_line("[ERROR] %s: read error, %s: %s\n", "get_GPIO_Value", strerror(error), path);
         break;
-    case Sysfs_Status::DONE:
+    default:
         break;
     }
     return result[0] == '1';

@@ -8,19 +8,22 @@
 // BMC what is due (status_report) and feed the service watchdog while the
 // link makes progress. Nothing stops the daemon but a signal.
 //
-// The loop's two seconds are also the watchdog's clock: a ping goes out on
-// every pass (about every 2 s plus the pass's work) while the link's counter
-// moves, far more often than the unit's WatchdogSec (60 s) needs, so the
-// loop's period and with it the report schedule stay as they are.
+// The loop's two seconds (main_loop_period, daemon_timing.h) are also the
+// watchdog's clock: a ping goes out on every pass (about every 2 s plus the
+// pass's work) while the link's counter moves, far more often than the
+// unit's WatchdogSec (60 s) needs, so the loop's period and with it the
+// report schedule stay as they are.
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
+
+#include <thread>
 
 #include "I2C_BMC_packet_thread.h"
 #include "buffer_sizes.h"
 #include "config.h"
 #include "daemon_options.h"
+#include "daemon_timing.h"
 #include "journal_stream.h"
 #include "log_line.h"
 #include "platform_paths.h"
@@ -62,13 +65,18 @@ int main(int argc, char** argv)
     log_line("[INFO] %s: Tovana Ruvo Narel Main Daemon %s - %s %s\n", "main", version, build_date, build_time);
 
     update_Broadcast_Packet(true);
-    send_service_notify(ready_message);
+    // Readiness is never dropped: a manager that is not reading gets it on a
+    // later pass.
+    bool ready_pending = send_service_notify(ready_message) == Notify_Result::NOT_SENT;
 
     for (;;) {
         update_Config_Default_IP_Address();
         update_Temperature();
         update_Broadcast_Packet(false);
+        if (ready_pending) {
+            ready_pending = send_service_notify(ready_message) == Notify_Result::NOT_SENT;
+        }
         feed_service_watchdog(get_link_loop_count());
-        sleep(2);
+        std::this_thread::sleep_for(main_loop_period);
     }
 }

@@ -3,16 +3,18 @@
 //
 // The bus is touched in one place only, get_I2C_Slave_Check() (through the
 // daemon's i2c-dev helper), and only during start-up, before the BMC link
-// thread owns the adapter. Start-up binds the driver and finds its hwmon
-// directory with shell commands; readings are one read of the driver's
-// temp2_input through the sysfs attribute reader (no process per reading),
-// and the kernel serialises the driver's transfers with the link's.
+// thread owns the adapter. No program is started: the driver is bound by
+// writing the adapter's new_device attribute, its hwmon folder is found by
+// reading the device's hwmon folder, and readings are one read of the
+// driver's temp2_input; the kernel serialises the driver's transfers with
+// the link's.
 #include "sensor.h"
 
+#include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +32,6 @@ namespace {
 
 // Name of the sensor's hwmon directory (such as "hwmon1"), without line end.
 char hwmon_temp[32];
-constexpr int hwmon_name_size = sizeof hwmon_temp - 1;
 
 float narel_temperature = 0.0f;
 bool narel_temperature_update_flag = false;
@@ -40,36 +41,13 @@ bool onboard_temp_sensor_notfound = false;
 // gives the device directory 0-004c.
 const char* const i2c_device_format = NK_PLATFORM_PATH("/dev/i2c-%d");
 const char* const hwmon_dir_format = NK_PLATFORM_PATH("/sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon");
-const char* const hwmon_list_format = "ls " NK_PLATFORM_PATH("/sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon");
-const char* const new_device_format =
-    "echo adm1032 0x%x > " NK_PLATFORM_PATH("/sys/class/i2c-adapter/i2c-%d/new_device");
+const char* const new_device_path_format = NK_PLATFORM_PATH("/sys/class/i2c-adapter/i2c-%d/new_device");
+const char* const new_device_text_format = "adm1032 0x%x\n";
 const char* const temperature_path_format = NK_PLATFORM_PATH("/sys/class/hwmon/%s/temp2_input");
 
-// Buffers holding a platform path or a command built from one.
+// Buffers holding a platform path.
 constexpr size_t device_path_length = platform::platform_buffer(50);
-constexpr size_t command_length = platform::platform_buffer(command_buffer_size);
-
-// Time the kernel needs to create the hwmon directory of a new device.
-constexpr std::chrono::seconds driver_bind_wait{5};
-
-// Runs cmd through a shell pipe; when result is given, leaves the last line
-// of the output in it (with its line end, at most size - 1 bytes). Silent:
-// 0 when the command could be started, -1 when the pipe could not be opened.
-// The command's exit status is not looked at.
-int8_t set_Command(const char* cmd, char* result, int size)
-{
-    FILE* pipe = popen(cmd, "re");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    // fgets with room for nothing would never reach the end of the output.
-    if (result != nullptr && size > 1) {
-        while (fgets(result, size, pipe) != nullptr) {
-        }
-    }
-    pclose(pipe);
-    return 0;
-}
+constexpr size_t sysfs_path_length = platform::platform_buffer(command_buffer_size);
 
 // One SMBus byte-data read of register 0 at slave_address: true when a
 // device answered. The byte itself is not used.
@@ -79,7 +57,7 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address)
     snprintf(path, sizeof path, i2c_device_format, i2c_adaptor_number);
     Fd_Holder fd(open(path, O_RDWR | O_CLOEXEC));
     if (fd.get() < 0) {
-        log_line("[ERROR] %s: i2c file open error!\n", __func__);
+        log_line("[ERROR] %s: i2c file open error!: %s: %s\n", __func__, path, strerror(errno));
         return false;
     }
     // A failed select shows in the transaction.
@@ -92,12 +70,63 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address)
 // True when the hwmon driver is bound to the device at `address`.
 bool get_driver_bound(uint8_t address)
 {
-    char path[command_length] = {};
+    char path[sysfs_path_length] = {};
     get_hwmon_parent_path(address, path, sizeof path);
     return access(path, R_OK) == 0;
 }
 
+// Binds the adm1032 driver to the device at `address` through the adapter's
+// new_device attribute (one write of "adm1032 0x4c\n", as `echo` wrote it).
+void bind_sensor_driver(uint8_t address)
+{
+    char path[sysfs_path_length] = {};
+    snprintf(path, sizeof path, new_device_path_format, temp_sensor_i2c_adapter_number);
+    char text[sizeof "adm1032 0xff\n"];
+    const int length = snprintf(text, sizeof text, new_device_text_format, address);
+    int error = 0;
+    if (write_sysfs_attribute(path, text, static_cast<size_t>(length), &error) != Sysfs_Status::DONE) {
+        log_line("[ERROR] %s: bmc temp sensor load error: %s: %s\n", "init_NAREL_Sensor", path, strerror(error));
+    }
+}
+
+// Reads the name of the hwmon folder of the driver bound at `address` into
+// hwmon_temp: the last name of the device's hwmon folder in sorted order, as
+// `ls` listed it (names starting with a dot and names too long for
+// hwmon_temp are passed over). A folder that cannot be read is logged and
+// leaves hwmon_temp empty.
+void read_hwmon_name(uint8_t address)
+{
+    char path[sysfs_path_length] = {};
+    get_hwmon_parent_path(address, path, sizeof path);
+    DIR* folder = opendir(path);
+    if (folder == nullptr) {
+        log_line("[ERROR] %s: get bmc node hwmon path error: %s: %s\n", "init_NAREL_Sensor", path, strerror(errno));
+        return;
+    }
+    while (const struct dirent* entry = readdir(folder)) {
+        const char* name = entry->d_name;
+        if (name[0] != '.' && strlen(name) < sizeof hwmon_temp && strcmp(name, hwmon_temp) > 0) {
+            snprintf(hwmon_temp, sizeof hwmon_temp, "%s", name);
+        }
+    }
+    closedir(folder);
+}
+
 }  // namespace
+
+bool wait_for_hwmon(uint8_t address, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (get_driver_bound(address)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(hwmon_look_period);
+    }
+}
 
 int get_hwmon_parent_path(uint8_t address, char* buffer, size_t size)
 {
@@ -125,7 +154,6 @@ I2C_TEMP get_Onboard_Temperature_Sensor_Detect()
 void init_NAREL_Sensor()
 {
     uint8_t address = 0;
-    char command[command_length] = {};
     if (get_driver_bound(static_cast<uint8_t>(I2C_TEMP::ADDR1))) {
         address = static_cast<uint8_t>(I2C_TEMP::ADDR1);
     } else if (get_driver_bound(static_cast<uint8_t>(I2C_TEMP::ADDR2))) {
@@ -138,21 +166,12 @@ void init_NAREL_Sensor()
             return;
         }
         address = static_cast<uint8_t>(found);
-        snprintf(command, sizeof command, new_device_format, address, temp_sensor_i2c_adapter_number);
-        if (set_Command(command, nullptr, 0) != 0) {
-            log_line("[ERROR] %s: bmc temp sensor load error", __func__);
-        }
-        std::this_thread::sleep_for(driver_bind_wait);
+        bind_sensor_driver(address);
+        (void)wait_for_hwmon(address, driver_bind_wait);
     }
 
-    // The listing's last line is the hwmon directory's name.
-    snprintf(command, sizeof command, hwmon_list_format, temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number,
-             address);
-    if (set_Command(command, hwmon_temp, hwmon_name_size) != 0) {
-        log_line("[ERROR] %s: get bmc node hwmon path error", __func__);
-    }
+    read_hwmon_name(address);
     log_line("[INFO] %s: Onboard Temperature sensor address: 0x%X\n", __func__, address);
-    hwmon_temp[strcspn(hwmon_temp, "\n")] = '\0';
     log_line("[INFO] %s: Narel Sensor init\n", __func__);
 }
 
@@ -161,7 +180,7 @@ void update_Temperature()
     if (onboard_temp_sensor_notfound) {
         return;
     }
-    char path[command_length] = {};
+    char path[sysfs_path_length] = {};
     snprintf(path, sizeof path, temperature_path_format, hwmon_temp);
     // A missing, unreadable or empty file leaves the text empty: 0.0, as the
     // `cat` of the file printed nothing then.

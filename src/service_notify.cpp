@@ -11,12 +11,14 @@
 #include <string>
 
 #include "fd_holder.h"
+#include "log_line.h"
 
 namespace {
 
 std::string notify_socket;
 uint64_t watchdog_usec = 0;
 Link_Progress link_progress;
+bool notify_stalled = false;  // the last send found the socket's queue full
 
 uint64_t read_watchdog_usec(const char* usec_text, const char* pid_text)
 {
@@ -47,7 +49,7 @@ void init_service_notify()
     unsetenv("WATCHDOG_PID");
 }
 
-bool send_service_notify(const char* message)
+Notify_Result send_service_notify(const char* message)
 {
     struct sockaddr_un address;
     memset(&address, 0, sizeof address);
@@ -55,7 +57,7 @@ bool send_service_notify(const char* message)
     // A path, or "@name" in the abstract namespace (leading NUL); nothing
     // else (such as vsock) is spoken here.
     if ((notify_socket[0] != '/' && notify_socket[0] != '@') || notify_socket.size() >= sizeof address.sun_path) {
-        return false;
+        return Notify_Result::NO_SOCKET;
     }
     memcpy(address.sun_path, notify_socket.data(), notify_socket.size());
     if (address.sun_path[0] == '@') {
@@ -66,14 +68,28 @@ bool send_service_notify(const char* message)
 
     Fd_Holder sock(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (sock.get() < 0) {
-        return false;
+        return Notify_Result::NOT_SENT;
     }
     const size_t size = strlen(message);
     ssize_t sent;
     do {
-        sent = sendto(sock.get(), message, size, MSG_NOSIGNAL, reinterpret_cast<struct sockaddr*>(&address), length);
+        sent = sendto(sock.get(), message, size, MSG_NOSIGNAL | MSG_DONTWAIT,
+                      reinterpret_cast<struct sockaddr*>(&address), length);
     } while (sent < 0 && errno == EINTR);
-    return sent == static_cast<ssize_t>(size);
+    const int error = errno;
+    if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+        if (!notify_stalled) {
+            log_line("[ERROR] %s: notification socket full, message not sent: %s: %s\n", "send_service_notify",
+                     notify_socket.c_str(), strerror(error));
+        }
+        notify_stalled = true;
+        return Notify_Result::NOT_SENT;
+    }
+    if (sent != static_cast<ssize_t>(size)) {
+        return Notify_Result::NOT_SENT;
+    }
+    notify_stalled = false;
+    return Notify_Result::SENT;
 }
 
 uint64_t get_service_watchdog_usec() { return watchdog_usec; }
@@ -96,5 +112,5 @@ bool feed_service_watchdog(uint64_t link_loop_count)
     if (!update_link_progress(link_progress, link_loop_count, std::chrono::steady_clock::now())) {
         return false;
     }
-    return send_service_notify("WATCHDOG=1");
+    return send_service_notify("WATCHDOG=1") == Notify_Result::SENT;
 }

@@ -32,3 +32,17 @@ Sysfs_Status read_sysfs_attribute(const char* path, char* text, size_t size, int
     }
     return Sysfs_Status::DONE;
 }
+
+Sysfs_Status write_sysfs_attribute(const char* path, const void* bytes, size_t count, int* error)
+{
+    Fd_Holder fd(open(path, O_WRONLY | O_SYNC | O_CLOEXEC));
+    if (fd.get() < 0) {
+        *error = errno;
+        return Sysfs_Status::OPEN_FAILED;
+    }
+    if (write(fd.get(), bytes, count) < 0) {
+        *error = errno;
+        return Sysfs_Status::WRITE_FAILED;
+    }
+    return Sysfs_Status::DONE;
+}

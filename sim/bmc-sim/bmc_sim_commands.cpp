@@ -27,6 +27,7 @@ const char* const help_text[] = {
     "help fail N              the next N writes of the node are NACKed",
     "help drop on|off         take the BMC off the bus or put it back",
     "help stall MS            each BMC transaction waits MS milliseconds",
+    "help gpio off|on         take the GPIO controller away (its lines go, as unloaded) or back",
     "help serial TEXT         set the serial number in the EEPROM window",
     "help status              pending frames, attention line, frames received, reads of the line",
     "help wait delivered [MS] until the node has read every pending frame (default 5000 ms)",
@@ -104,6 +105,18 @@ Answer netplan(VirtualBoard& board)
 
 using Handler = std::function<Answer(VirtualBoard&, const std::string&)>;
 
+// A command that takes "on" or "off" and hands set() whether it was "on".
+Handler on_off_command(const std::string& name, void (*set)(VirtualBoard&, bool on))
+{
+    return [name, set](VirtualBoard& board, const std::string& arg) {
+        if (arg != "on" && arg != "off") {
+            return error(name + " on|off");
+        }
+        set(board, arg == "on");
+        return ok(name + " " + arg);
+    };
+}
+
 Handler text_command(Bytes (*build)(const std::string&))
 {
     return [build](VirtualBoard& board, const std::string& arg) {
@@ -156,14 +169,8 @@ const std::map<std::string, Handler>& handlers()
              board.fail_next_writes(static_cast<unsigned>(n));
              return ok("fail " + std::to_string(n));
          }},
-        {"drop",
-         [](VirtualBoard& board, const std::string& arg) {
-             if (arg != "on" && arg != "off") {
-                 return error("drop on|off");
-             }
-             board.set_bmc_present(arg == "off");
-             return ok("drop " + arg);
-         }},
+        {"drop", on_off_command("drop", [](VirtualBoard& board, bool on) { board.set_bmc_present(!on); })},
+        {"gpio", on_off_command("gpio", [](VirtualBoard& board, bool on) { board.set_gpio_controller_present(on); })},
         {"stall",
          [](VirtualBoard& board, const std::string& arg) {
              unsigned long ms = 0;

@@ -291,9 +291,9 @@ int sys_read(const char* path, char* buffer, size_t size, off_t offset, struct f
     return static_cast<int>(n);
 }
 
-int sys_write(const char* path, const char* bytes, size_t size, off_t, struct fuse_file_info*)
+int sys_write(const char* path, const char* bytes, size_t size, off_t, struct fuse_file_info* fi)
 {
-    return model().sys_write(path, bytes, size);
+    return model().sys_write(path, bytes, size, fi->fh);
 }
 
 int sys_truncate(const char* path, off_t, struct fuse_file_info*)

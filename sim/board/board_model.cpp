@@ -24,7 +24,7 @@ BoardModel::BoardModel(const BoardOptions& options)
         }
     }
     for (int gpio : options.exported_gpios) {
-        gpio_[gpio] = GpioLine{};
+        export_line(gpio);
     }
     set_serial(options.serial);
 }
@@ -255,6 +255,15 @@ void BoardModel::set_bmc_present(bool present)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     bmc_present_ = present;
+}
+
+void BoardModel::set_gpio_controller_present(bool present)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    gpio_controller_present_ = present;
+    if (!present) {
+        gpio_.clear();  // its lines go as by unexport
+    }
 }
 
 void BoardModel::set_temperature(int millidegrees)

@@ -54,9 +54,10 @@ public:
     // --- the sys mount: a snapshot of the tree, keyed by path ("/", "/class/gpio", ...) ---
     std::map<std::string, SysEntry> sys_tree();
     // handle: what value_open gave the file (0 for other files); a read
-    // re-arms the handle's edge events.
+    // re-arms the handle's edge events. A value file whose line was
+    // unexported since its open is dead: reads and writes fail with -ENODEV.
     int sys_read(const std::string& path, std::string* content, uint64_t handle = 0);
-    int sys_write(const std::string& path, const char* bytes, size_t length);
+    int sys_write(const std::string& path, const char* bytes, size_t length, uint64_t handle = 0);
 
     // --- polling a GPIO value file as sysfs does. A waiter is the FUSE poll
     // handle of one poll() or epoll wait, opaque here: the model wakes it
@@ -69,8 +70,9 @@ public:
     void set_poll_notifier(const Poll_Notifier& notifier);
     uint64_t value_open(int gpio);  // a handle whose events start now
     void value_close(uint64_t handle);
-    // True when an edge came since the handle's last read; waiter (may be
-    // null) takes the handle's place in the queue of waiters.
+    // True when an edge came since the handle's last read, and always for a
+    // dead handle (its line unexported since the open); waiter (may be null)
+    // takes the handle's place in the queue of waiters.
     bool value_poll(uint64_t handle, void* waiter);
 
     // --- open files and folders of both mounts, so that unmounting can wait
@@ -88,6 +90,7 @@ public:
     void fail_next_writes(unsigned count);
     void set_stall(std::chrono::milliseconds delay);
     void set_bmc_present(bool present);
+    void set_gpio_controller_present(bool present);
     void set_temperature(int millidegrees);
     void add_sensor(uint8_t address, bool bound);
     void remove_sensor(uint8_t address);
@@ -102,12 +105,15 @@ private:
         bool output = false;
         bool active_low = false;
         std::string edge = "none";
-        bool level = false;   // driven level of an output
-        uint64_t events = 0;  // edges the edge attribute selected, so far
+        bool level = false;      // driven level of an output
+        uint64_t events = 0;     // edges the edge attribute selected, so far
+        uint64_t export_id = 0;  // tells this export of the line from earlier ones
     };
-    // An open value file: the line, the events it has seen, its waiter.
+    // An open value file: the export of the line it was opened on, the
+    // events it has seen, its waiter.
     struct Value_Handle {
         int gpio;
+        uint64_t export_id;
         uint64_t seen_events;
         void* waiter;
     };
@@ -126,6 +132,12 @@ private:
     int lowest_free_hwmon() const;
     std::string gpio_read(int gpio, const std::string& attribute) const;
     bool gpio_level(int gpio) const;  // the level the value file reads
+    void export_line(int gpio);
+    // False for a value handle whose line was unexported since its open.
+    bool value_handle_alive(const Value_Handle& value) const;
+    // False for a dead value handle; true for a live one and for any other
+    // file (handle 0).
+    bool value_handle_usable(uint64_t handle);
     // Counts an edge of the line when its edge attribute selects it and wakes
     // the line's waiters; level_before is gpio_level() before the change.
     void note_level_change(int gpio, bool level_before);
@@ -151,6 +163,8 @@ private:
     std::map<int, GpioLine> gpio_;
     std::vector<GpioWrite> gpio_writes_;
     bool attention_interrupt_;
+    bool gpio_controller_present_ = true;
+    uint64_t next_export_id_ = 1;
     uint64_t attention_reads_ = 0;
     std::map<uint64_t, Value_Handle> value_handles_;  // keys share next_handle_ with dev/i2c-0
     Poll_Notifier notifier_{nullptr, nullptr};

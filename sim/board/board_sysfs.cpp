@@ -86,6 +86,9 @@ std::map<std::string, SysEntry> BoardModel::sys_tree()
 
 int BoardModel::sys_read(const std::string& path, std::string* content, uint64_t handle)
 {
+    if (!value_handle_usable(handle)) {
+        return -ENODEV;
+    }
     const auto tree = sys_tree();
     const auto it = tree.find(path);
     if (it == tree.end()) {
@@ -128,8 +131,11 @@ int BoardModel::sys_read(const std::string& path, std::string* content, uint64_t
     return -EIO;
 }
 
-int BoardModel::sys_write(const std::string& path, const char* bytes, size_t length)
+int BoardModel::sys_write(const std::string& path, const char* bytes, size_t length, uint64_t handle)
 {
+    if (!value_handle_usable(handle)) {
+        return -ENODEV;
+    }
     const auto tree = sys_tree();
     const auto it = tree.find(path);
     if (it == tree.end()) {
@@ -234,8 +240,22 @@ uint64_t BoardModel::value_open(int gpio)
     std::lock_guard<std::mutex> lock(mutex_);
     const auto line = gpio_.find(gpio);
     const uint64_t seen = line == gpio_.end() ? 0 : line->second.events;
-    value_handles_[next_handle_] = Value_Handle{gpio, seen, nullptr};
+    const uint64_t export_id = line == gpio_.end() ? 0 : line->second.export_id;
+    value_handles_[next_handle_] = Value_Handle{gpio, export_id, seen, nullptr};
     return next_handle_++;
+}
+
+bool BoardModel::value_handle_alive(const Value_Handle& value) const
+{
+    const auto line = gpio_.find(value.gpio);
+    return line != gpio_.end() && line->second.export_id == value.export_id;
+}
+
+bool BoardModel::value_handle_usable(uint64_t handle)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = value_handles_.find(handle);
+    return it == value_handles_.end() || value_handle_alive(it->second);
 }
 
 void BoardModel::value_close(uint64_t handle)
@@ -270,8 +290,17 @@ bool BoardModel::value_poll(uint64_t handle, void* waiter)
         }
         value.waiter = waiter;
     }
-    const auto line = gpio_.find(value.gpio);
-    return line != gpio_.end() && line->second.events != value.seen_events;
+    if (!value_handle_alive(value)) {
+        return true;  // as sysfs reports a removed attribute: an error on every poll
+    }
+    return gpio_.at(value.gpio).events != value.seen_events;
+}
+
+void BoardModel::export_line(int gpio)
+{
+    GpioLine line;
+    line.export_id = next_export_id_++;
+    gpio_[gpio] = line;
 }
 
 int BoardModel::gpio_write(int gpio, const std::string& attribute, const std::string& text)
@@ -319,12 +348,15 @@ int BoardModel::export_write(const std::string& text, bool do_export)
     if (!parse_integer(text, &gpio) || gpio < 0 || gpio > max_gpio) {
         return -EINVAL;
     }
+    if (!gpio_controller_present_) {
+        return -EINVAL;  // no controller serves the number
+    }
     const bool exported = gpio_.count(static_cast<int>(gpio)) != 0;
     if (do_export) {
         if (exported) {
             return -EBUSY;
         }
-        gpio_[static_cast<int>(gpio)] = GpioLine{};
+        export_line(static_cast<int>(gpio));
     } else {
         if (!exported) {
             return -EINVAL;

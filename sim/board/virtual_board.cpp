@@ -66,6 +66,7 @@ bool VirtualBoard::wait_delivered(std::chrono::milliseconds timeout) const
 void VirtualBoard::fail_next_writes(unsigned count) { impl_->model.fail_next_writes(count); }
 void VirtualBoard::set_stall(std::chrono::milliseconds delay) { impl_->model.set_stall(delay); }
 void VirtualBoard::set_bmc_present(bool present) { impl_->model.set_bmc_present(present); }
+void VirtualBoard::set_gpio_controller_present(bool present) { impl_->model.set_gpio_controller_present(present); }
 
 void VirtualBoard::set_temperature(int millidegrees) { impl_->model.set_temperature(millidegrees); }
 void VirtualBoard::add_sensor(uint8_t address, bool bound) { impl_->model.add_sensor(address, bound); }

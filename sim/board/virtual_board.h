@@ -35,6 +35,10 @@
 //               waiter is woken at the edge (fuse_notify_poll). Without an
 //               interrupt (BoardOptions::attention_interrupt false) the line
 //               refuses every edge but "none" with -EIO, as the kernel does.
+//               "<n>" to unexport removes the line's folder as the kernel
+//               does: a value file still open is dead from then on (reads and
+//               writes fail with ENODEV, every poll reports POLLERR | POLLPRI),
+//               even after the line is exported again.
 //               Every write under sys/class/gpio is logged byte for byte.
 //   sys/class/i2c-adapter/i2c-0/new_device, delete_device
 //               "adm1032 0x4c\n" creates client 0-004c/; when a sensor is present
@@ -145,6 +149,9 @@ public:
     void fail_next_writes(unsigned count);            // next writes at 0x08 fail with EREMOTEIO (NACK)
     void set_stall(std::chrono::milliseconds delay);  // each BMC read/write sleeps first (0: off)
     void set_bmc_present(bool present);               // false: -ENXIO at 0x08
+    // false: the GPIO controller goes (a driver unloaded): every exported line
+    // goes as by unexport, and export fails with EINVAL until it is back.
+    void set_gpio_controller_present(bool present);
 
     // --- the temperature sensor ---
     void set_temperature(int millidegrees);

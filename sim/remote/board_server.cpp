@@ -48,6 +48,9 @@ void serve(VirtualBoard& board, Op op, Reader& in, Writer& out)
     case Op::SET_BMC_PRESENT:
         board.set_bmc_present(in.u8() != 0);
         break;
+    case Op::SET_GPIO_CONTROLLER_PRESENT:
+        board.set_gpio_controller_present(in.u8() != 0);
+        break;
     case Op::SET_TEMPERATURE:
         board.set_temperature(static_cast<int>(in.i64()));
         break;

@@ -139,6 +139,7 @@ bool VirtualBoard::wait_delivered(std::chrono::milliseconds timeout) const
 void VirtualBoard::fail_next_writes(unsigned count) { impl_->call(Op::FAIL_NEXT_WRITES, static_cast<uint32_t>(count)); }
 void VirtualBoard::set_stall(std::chrono::milliseconds delay) { impl_->call(Op::SET_STALL, delay); }
 void VirtualBoard::set_bmc_present(bool present) { impl_->call(Op::SET_BMC_PRESENT, present); }
+void VirtualBoard::set_gpio_controller_present(bool present) { impl_->call(Op::SET_GPIO_CONTROLLER_PRESENT, present); }
 
 void VirtualBoard::set_temperature(int millidegrees)
 {

@@ -42,6 +42,7 @@ enum class Op : uint8_t {
     GPIO_WRITES,
     TRANSACTIONS,
     ATTENTION_READS,
+    SET_GPIO_CONTROLLER_PRESENT,
 };
 
 constexpr uint32_t max_message_size = 64u << 20;

@@ -94,20 +94,34 @@ TEST_F(BoardIoTest, InitWhoseExportIsRefusedGoesOnAndLogsEachFailure)
     mount();
     capture();
     init_GPIO(600, GPIO_DIR::IN, GPIO_EDGE::RISING, false);  // the board has lines 0..511
-    EXPECT_EQ(captured(), "[ERROR] init_GPIO: write error\n"
-                          "[ERROR] set_GPIO_Direction: open() error\n"
-                          "[ERROR] set_GPIO_Active_Low: open() error\n"
-                          "[ERROR] set_GPIO_Edge: open() error\n");
+    const std::string gpio = prefix + "/sys/class/gpio/";
+    EXPECT_EQ(
+        captured(),
+        "[ERROR] init_GPIO: write error: " + gpio + "export: Invalid argument\n" +
+            "[ERROR] set_GPIO_Direction: open() error: " + gpio + "gpio600/direction: No such file or directory\n" +
+            "[ERROR] set_GPIO_Active_Low: open() error: " + gpio + "gpio600/active_low: No such file or directory\n" +
+            "[ERROR] set_GPIO_Edge: open() error: " + gpio + "gpio600/edge: No such file or directory\n");
     ASSERT_EQ(writes().size(), 1u);
     EXPECT_EQ(writes()[0].second, bytes("600", 4));
 }
 
-TEST_F(BoardIoTest, InitWithoutExportFileLogsWithoutLineFeedAndStops)
+TEST_F(BoardIoTest, InitWithoutExportFileLogsOneWholeLineAndStops)
 {
     // No board mounted: nothing exists under the prefix's sys tree.
     capture();
     init_GPIO(480, GPIO_DIR::OUT, GPIO_EDGE::NONE, true);
-    EXPECT_EQ(captured(), "[ERROR] init_GPIO: open() error");
+    EXPECT_EQ(captured(),
+              "[ERROR] init_GPIO: open() error: " + prefix + "/sys/class/gpio/export: No such file or directory\n");
+}
+
+TEST_F(BoardIoTest, QuietEdgeInputLogsNothingAndReportsTheFailure)
+{
+    capture();
+    EXPECT_EQ(init_gpio_edge_input(480, GPIO_EDGE::FALLING, Gpio_Logging::QUIET), Gpio_Edge_Result::FAILED);
+    mount();
+    EXPECT_EQ(init_gpio_edge_input(600, GPIO_EDGE::FALLING, Gpio_Logging::QUIET), Gpio_Edge_Result::FAILED);
+    EXPECT_EQ(init_gpio_edge_input(480, GPIO_EDGE::FALLING, Gpio_Logging::QUIET), Gpio_Edge_Result::SELECTED);
+    EXPECT_EQ(captured(), "");
 }
 
 // --- setters -----------------------------------------------------------------
@@ -148,11 +162,13 @@ TEST_F(BoardIoTest, SetterFailuresAreLogged)
     set_GPIO_Edge(6, GPIO_EDGE::BOTH);
     set_GPIO_Active_Low(6, true);
     set_GPIO_Value(6, true);
-    EXPECT_EQ(captured(), "[ERROR] set_GPIO_Value: write error\n"
-                          "[ERROR] set_GPIO_Direction: open() error\n"
-                          "[ERROR] set_GPIO_Edge: open() error\n"
-                          "[ERROR] set_GPIO_Active_Low: open() error\n"
-                          "[ERROR] set_GPIO_Value: open() error\n");
+    const std::string gpio = prefix + "/sys/class/gpio/";
+    const std::string missing = ": No such file or directory\n";
+    EXPECT_EQ(captured(), "[ERROR] set_GPIO_Value: write error: " + gpio + "gpio5/value: Operation not permitted\n" +
+                              "[ERROR] set_GPIO_Direction: open() error: " + gpio + "gpio6/direction" + missing +
+                              "[ERROR] set_GPIO_Edge: open() error: " + gpio + "gpio6/edge" + missing +
+                              "[ERROR] set_GPIO_Active_Low: open() error: " + gpio + "gpio6/active_low" + missing +
+                              "[ERROR] set_GPIO_Value: open() error: " + gpio + "gpio6/value" + missing);
 }
 
 // --- get_GPIO_Value ----------------------------------------------------------
@@ -172,7 +188,8 @@ TEST_F(BoardIoTest, MissingValueFileGivesFalseAndLogsTheReason)
     mount();
     capture();
     EXPECT_FALSE(get_GPIO_Value(33));
-    EXPECT_EQ(captured(), "[ERROR] get_GPIO_Value: open() error, No such file or directory\n");
+    EXPECT_EQ(captured(), "[ERROR] get_GPIO_Value: open() error, No such file or directory: " + prefix +
+                              "/sys/class/gpio/gpio33/value\n");
 }
 
 // --- get_GPIO_Path -----------------------------------------------------------

@@ -42,6 +42,17 @@ TEST(SysfsAttribute, TextEndsAtTheLineFeedAndFailuresLeaveItEmpty)
     EXPECT_STREQ(text, "");
 }
 
+TEST(SysfsAttribute, WriterPutsTheBytesAsGivenAndNamesAFailedOpen)
+{
+    nk_test::TempDir dir;
+    nk_test::write_file(dir.file("new_device"), "");
+    int error = 0;
+    EXPECT_EQ(write_sysfs_attribute(dir.file("new_device").c_str(), "adm1032 0x4c\n", 13, &error), Sysfs_Status::DONE);
+    EXPECT_EQ(nk_test::read_file(dir.file("new_device")), "adm1032 0x4c\n");
+    EXPECT_EQ(write_sysfs_attribute(dir.file("no/such").c_str(), "1", 1, &error), Sysfs_Status::OPEN_FAILED);
+    EXPECT_EQ(error, ENOENT);
+}
+
 TEST(SysfsAttribute, OpenDescriptorIsReadFromTheStartEachTime)
 {
     nk_test::TempDir dir;

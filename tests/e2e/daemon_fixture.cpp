@@ -87,6 +87,20 @@ std::vector<NotifySocket::Message> NotifySocket::receive(std::chrono::millisecon
     }
 }
 
+size_t NotifySocket::fill()
+{
+    struct sockaddr_un address = {};
+    socklen_t length = sizeof address;
+    getsockname(fd_, reinterpret_cast<struct sockaddr*>(&address), &length);
+    const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    size_t sent = 0;
+    while (sendto(sender, "FILL=1", 6, MSG_DONTWAIT, reinterpret_cast<struct sockaddr*>(&address), length) == 6) {
+        ++sent;
+    }
+    close(sender);
+    return sent;
+}
+
 std::optional<size_t> NotifySocket::wait_for(const std::string& text, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -128,12 +142,12 @@ void DaemonTest::TearDown()
     clear_prefix_files(prefix());
 }
 
-void DaemonTest::mount_board()
+void DaemonTest::mount_board(bool driver_bound)
 {
     vboard::BoardOptions options;
     options.prefix = prefix();
     options.sensors_present = vboard::SENSOR_4C;
-    options.sensors_bound = vboard::SENSOR_4C;
+    options.sensors_bound = driver_bound ? vboard::SENSOR_4C : vboard::SENSOR_NONE;
     options.serial = test_serial;
     board = std::make_unique<vboard::VirtualBoard>(options);
 }

@@ -7,6 +7,10 @@
 //
 // Frames are checked as the BMC receives them, byte for byte, against the
 // layouts of the link (built here by hand, not with the daemon's codec).
+//
+// The simulation flavour's main loop runs every main_loop_period
+// (daemon_timing.h, a tenth of the node's two seconds): schedules counted in
+// passes are checked in passes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "daemon_process.h"
+#include "daemon_timing.h"
 #include "test_env.h"
 #include "virtual_board.h"
 
@@ -37,6 +42,9 @@ const char* const test_os_description = "Narel Linux 24.04 LTS (e2e)";
 const char* const test_serial = "NRL-E2E-4711";
 const char* const banner_text = "[INFO] main: Tovana Ruvo Narel Main Daemon V" NODEKEEPER_VERSION " - ";
 const char* const link_error_line = "[ERROR] main: BMC I2C link could not be started\n";
+
+// The time of n passes of the daemon's main loop (their work not counted).
+constexpr std::chrono::milliseconds passes(int n) { return n * main_loop_period; }
 
 // n + 6, 0x00, 0x55, 0x00, subaddress, the n characters, 0x00
 Bytes description_frame(uint8_t subaddress, const std::string& text);
@@ -61,6 +69,9 @@ public:
 
     // Reads what has arrived within `timeout`; all messages so far.
     std::vector<Message> receive(std::chrono::milliseconds timeout);
+    // Fills the socket's queue from another socket until a send would block,
+    // as a manager that stops reading leaves it; the messages sent.
+    size_t fill();
     // Waits for a message equal to `text`; its index.
     std::optional<size_t> wait_for(const std::string& text, std::chrono::milliseconds timeout);
     // Messages equal to `text` among those received so far.
@@ -77,9 +88,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Mounts the board at the build tree's prefix (driver bound at 0x4c, so
-    // the sensor start-up does not wait for it).
-    void mount_board();
+    // Mounts the board at the build tree's prefix, with the sensor at 0x4c
+    // and, unless driver_bound is false, its driver bound.
+    void mount_board(bool driver_bound = true);
     // Starts the daemon and waits for its banner; fails the test without one.
     void start_daemon();
 

@@ -16,7 +16,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "I2C_BMC_packet_thread.h"
@@ -30,25 +32,41 @@ namespace link_test {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-inline std::atomic<int> error_calls{0};
-inline std::atomic<int> last_error_code{-1};
-
-// The daemon's error callback (logs and turns the response into the 5-byte
-// ERROR packet), counting its calls.
-inline int daemon_error_handler(BMC::Packet* response_packet, unsigned char error_code)
-{
-    BMC_Packet_Receive_Error_Handler(response_packet, error_code);
-    last_error_code = error_code;
-    ++error_calls;
-    return 0;
-}
-
 // The header bytes of a packet as they travel (min(length, 5) of them).
 inline Bytes header_of(const BMC::Packet& packet)
 {
     const Bytes all = {packet.packet_length, packet.packet_control1, packet.packet_control2,
                        static_cast<uint8_t>(packet.address), packet.subaddress};
     return Bytes(all.begin(), all.begin() + std::min<size_t>(packet.packet_length, 5));
+}
+
+inline std::atomic<int> error_calls{0};
+inline std::atomic<int> last_error_code{-1};
+// What get_link_write_failure() named in each call: the failed packet's
+// header and the failures in a row. Written on the link thread.
+using SeenFailure = std::pair<Bytes, unsigned>;
+inline std::mutex seen_failures_mutex;
+inline std::vector<SeenFailure> seen_failures;
+
+inline std::vector<SeenFailure> failures_seen()
+{
+    std::lock_guard<std::mutex> lock(seen_failures_mutex);
+    return seen_failures;
+}
+
+// The daemon's error callback (logs and turns the response into the 5-byte
+// ERROR packet), counting its calls.
+inline int daemon_error_handler(BMC::Packet* response_packet, unsigned char error_code)
+{
+    const Link_Write_Failure failure = get_link_write_failure();
+    {
+        std::lock_guard<std::mutex> lock(seen_failures_mutex);
+        seen_failures.push_back({failure.packet ? header_of(*failure.packet) : Bytes{}, failure.failed_in_row});
+    }
+    BMC_Packet_Receive_Error_Handler(response_packet, error_code);
+    last_error_code = error_code;
+    ++error_calls;
+    return 0;
 }
 
 inline void make_ping(BMC::Packet* packet, BMC::NODE_ID node, bool response_require)
@@ -81,6 +99,7 @@ protected:
     {
         error_calls = 0;
         last_error_code = -1;
+        seen_failures.clear();
         std::filesystem::create_directories(std::filesystem::path(netplan_config_path).parent_path());
         std::remove(netplan_config_path);
     }

@@ -67,7 +67,11 @@ TEST_F(LinkTest, StartWithoutTheBoardEndsTheWorkerAndReportsIt)
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(init_I2C_BMC_Packet_Thread(nullptr, daemon_error_handler), 3);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
-    EXPECT_EQ(captured(), "[ERROR] init_GPIO: open() error[ERROR] I2C_BMC_Packet_Thread: epoll_ctl() error\n");
+    const std::string gpio = std::string(NODEKEEPER_TEST_SYSROOT) + "/sys/class/gpio/";
+    // Each failure where it happened, one whole line each, with path and cause.
+    EXPECT_EQ(captured(), "[ERROR] init_GPIO: open() error: " + gpio + "export: No such file or directory\n" +
+                              "[ERROR] I2C_BMC_Packet_Thread: open() error: " + gpio +
+                              "gpio480/value: No such file or directory\n");
     EXPECT_FALSE(get_I2C_BMC_Packet_Thread_Start_Flag());
 }
 
@@ -133,6 +137,57 @@ TEST_F(LinkTest, LineWithoutInterruptIsSampledEveryTwentyMs)
     EXPECT_EQ(writes,
               (std::vector<std::tuple<std::string, std::string, int>>{{"/sys/class/gpio/gpio480/edge", "falling", EIO},
                                                                       {"/sys/class/gpio/gpio480/edge", "none", 0}}));
+}
+
+// The line's value file starts failing (its controller goes, taking the line
+// with it, while the line is low): the BMC is not read on a level nobody saw,
+// queued packets still go out, the watchdog's counter stands still, and once
+// the controller is back the link gets the line back within about a second.
+TEST_F(LinkTest, LostLineIsNotReadQueuedPacketsGoAndTheLineComesBack)
+{
+    start();
+    board_->set_stall(300ms);  // the link is inside its first read when the line goes
+    board_->queue_bmc_frame({3, 0x00, 0x01});
+    board_->queue_bmc_frame({3, 0x00, 0x01});
+    usleep(100 * 1000);
+    capture();
+    board_->set_gpio_controller_present(false);
+    board_->set_stall(0ms);
+
+    BMC::Packet ping;
+    BMC::Packet response;
+    make_ping(&ping, BMC::NODE_ID::NAREL_1, false);
+    ASSERT_EQ(set_I2C_BMC_Packet_Request(ping, &response), 0);
+    EXPECT_TRUE(board_->wait_received(1, 2000ms)) << "queued packets go out while the line is lost";
+    const uint64_t looks = get_link_loop_count();
+    usleep(1200 * 1000);
+    EXPECT_EQ(get_link_loop_count(), looks) << "no progress for the watchdog while the line is lost";
+    EXPECT_GE(board_->pending_frames(), 1u) << "the BMC was read on a stale level";
+
+    board_->set_gpio_controller_present(true);
+    const auto back = std::chrono::steady_clock::now();
+    ASSERT_TRUE(board_->wait_delivered(3000ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - back, 2000ms);
+    EXPECT_GT(get_link_loop_count(), looks);
+    set_I2C_BMC_Packet_Thread_Stop();
+
+    const std::string value = std::string(NODEKEEPER_TEST_SYSROOT) + "/sys/class/gpio/gpio480/value";
+    EXPECT_EQ(captured(), "[ERROR] I2C_BMC_Packet_Thread: attention line read error: " + value +
+                              ": No such device\n[INFO] I2C_BMC_Packet_Thread: attention line back: " + value + "\n");
+    // About one attempt a second while the controller was away, the last one
+    // sets the line up again.
+    std::vector<std::pair<std::string, int>> exports;
+    for (const auto& w : board_->gpio_writes()) {
+        if (w.path == "/sys/class/gpio/export") {
+            exports.emplace_back(w.bytes, w.error);
+        }
+    }
+    ASSERT_GE(exports.size(), 3u);
+    EXPECT_LE(exports.size(), 5u);
+    EXPECT_EQ(exports[1], std::make_pair(std::string("480", 4), EINVAL));
+    EXPECT_EQ(exports.back(), std::make_pair(std::string("480", 4), 0));
+    EXPECT_EQ(board_->gpio_writes().back().path, "/sys/class/gpio/gpio480/edge");
+    EXPECT_EQ(board_->gpio_writes().back().bytes, "falling");
 }
 
 // --- transmission ------------------------------------------------------------
@@ -226,10 +281,10 @@ TEST_F(LinkTest, GoodWriteAnswersWithPingResponse)
     EXPECT_EQ(error_calls, 0);
 }
 
-TEST_F(LinkTest, FailedWriteReachesTheCallbackAndTheRequesterGetsAnError)
+TEST_F(LinkTest, FailedWritesReachTheCallbackWithTheirPacketAndAnOutageIsLoggedOnce)
 {
     start();
-    board_->fail_next_writes(2);
+    board_->fail_next_writes(3);
     capture();
     BMC::Packet request;
     make_ping(&request, BMC::NODE_ID::NAREL_2, true);
@@ -239,14 +294,38 @@ TEST_F(LinkTest, FailedWriteReachesTheCallbackAndTheRequesterGetsAnError)
     EXPECT_EQ(error_calls, 2);  // after the write and again after the response was built
     EXPECT_EQ(last_error_code, 1);
 
+    // Two more writes fail, then one succeeds. The link never writes a packet twice.
     make_ping(&request, BMC::NODE_ID::NAREL_2, false);
+    BMC::Packet text;
+    BMC::init_Packet(&text, BMC::NODE_ID::BMC, false, BMC::PACKET_TYPE::WRITE, false, BMC::ADDRESS::DESCRIPTION, 2,
+                     BMC::DATA_TYPE::STRING, "1.2.3.4", 8);
     EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
-    EXPECT_TRUE(wait_until([] { return error_calls == 3; }));
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(text, &response), 0);
+    EXPECT_EQ(set_I2C_BMC_Packet_Request(request, &response), 0);
+    ASSERT_TRUE(board_->wait_received(1, 2000ms));
     set_I2C_BMC_Packet_Thread_Stop();
-    const std::string failure = "[ERROR] set_I2C_Packet_Write: packet write failed, -1, Remote I/O error\n";
     const std::string callback = "[ERROR] BMC_Packet_Receive_Error_Handler: \n";
-    EXPECT_EQ(captured(), failure + callback + callback + failure + callback);
-    EXPECT_TRUE(board_->received_frames().empty());  // dropped, never retried
+    EXPECT_EQ(captured(),
+              "[ERROR] set_I2C_Packet_Write: packet write failed, -1, Remote I/O error: " NODEKEEPER_TEST_SYSROOT
+              "/dev/i2c-0\n" +
+                  callback + callback + "[INFO] set_I2C_Packet_Write: packet writes succeed again after 3 failed\n");
+    EXPECT_EQ(failures_seen(),
+              (std::vector<SeenFailure>{
+                  {{3, 0x02, 0x81}, 1}, {{3, 0x02, 0x81}, 1}, {{3, 0x02, 0x01}, 2}, {{13, 0x00, 0x55, 0x00, 2}, 3}}));
+    EXPECT_EQ(received(), (std::vector<Bytes>{{3, 0x02, 0x01}}));
+    EXPECT_EQ(get_link_write_failure().packet, nullptr) << "outside the callback";
+}
+
+TEST(RequestDeadline, WholeSecondPlusThree)
+{
+    // 12:00:00.900 gives up at 12:00:03.000, 2.1 s later; x.000 3 s later.
+    const time_t noon = 1796040000;
+    struct timespec deadline = compute_request_deadline(timeval{noon, 900000});
+    EXPECT_EQ(deadline.tv_sec, noon + 3);
+    EXPECT_EQ(deadline.tv_nsec, 0);
+    deadline = compute_request_deadline(timeval{noon, 0});
+    EXPECT_EQ(deadline.tv_sec, noon + 3);
+    EXPECT_EQ(deadline.tv_nsec, 0);
 }
 
 TEST_F(LinkTest, UnansweredRequestGivesUpAtTheWholeSecondPlusThree)

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sensor.h"
+#include "sensor_internal.h"
 #include "test_env.h"
 #include "virtual_board.h"
 
@@ -88,13 +90,13 @@ TEST(SensorInit, BoundAtBothTakes4c)
     EXPECT_FLOAT_EQ(get_Onboard_Temperature(), 30.0f);
 }
 
-// Binding the driver waits 5 seconds: the two cases below are the only ones.
-TEST(SensorInit, UnboundAtBothProbesAndBinds4c)
+TEST(SensorInit, UnboundAtBothProbesAndBinds4cWithoutAFixedWait)
 {
     VirtualBoard board(board_with(vboard::SENSOR_BOTH, vboard::SENSOR_NONE));
     Clock::duration took{};
     EXPECT_EQ(init_logged(took), found_4c);
-    EXPECT_GE(took, std::chrono::seconds(5));
+    // The board's driver binds at once: start-up goes on as soon as its folder is there.
+    EXPECT_LT(took, std::chrono::seconds(2));
 
     const auto transactions = board.transactions();
     ASSERT_EQ(transactions.size(), 1u);  // 0x4c answered: 0x4d is not asked
@@ -147,11 +149,31 @@ TEST(SensorInit, NoSensorDisablesSampling)
 TEST(SensorInit, NoBusDeviceMeansNotFound)
 {
     // No board mounted: the I2C device cannot be opened for either probe.
-    EXPECT_EQ(init_logged(), std::string("[ERROR] get_I2C_Slave_Check: i2c file open error!\n"
-                                         "[ERROR] get_I2C_Slave_Check: i2c file open error!\n") +
-                                 not_found);
+    const std::string open_error = std::string("[ERROR] get_I2C_Slave_Check: i2c file open error!: ") +
+                                   NODEKEEPER_TEST_SYSROOT + "/dev/i2c-0: No such file or directory\n";
+    EXPECT_EQ(init_logged(), open_error + open_error + not_found);
     update_Temperature();
     EXPECT_FALSE(get_Onboard_Temperature_Update_Flag());
+}
+
+// The driver's hwmon folder is looked for every 20 ms, up to the time given.
+TEST(SensorInit, WaitForHwmonEndsWhenTheFolderAppearsOrAtItsTimeOut)
+{
+    VirtualBoard board(board_with(vboard::SENSOR_4C, vboard::SENSOR_NONE));
+    auto start = Clock::now();
+    EXPECT_FALSE(wait_for_hwmon(0x4c, std::chrono::milliseconds(200)));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(200));
+
+    std::thread kernel([&board] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        board.add_sensor(0x4c, true);
+    });
+    start = Clock::now();
+    EXPECT_TRUE(wait_for_hwmon(0x4c, std::chrono::seconds(5)));
+    const auto took = Clock::now() - start;
+    kernel.join();
+    EXPECT_GE(took, std::chrono::milliseconds(150));
+    EXPECT_LT(took, std::chrono::seconds(2));
 }
 
 // ----------------------------------------------------------------------------

@@ -62,7 +62,7 @@ TEST(ServiceNotify, SendsToAPathOrAnAbstractSocketAndTakesTheVariablesOutOfTheEn
             EXPECT_EQ(getenv("WATCHDOG_USEC"), nullptr);
         }
         EXPECT_EQ(get_service_watchdog_usec(), 30000000u);
-        EXPECT_TRUE(send_service_notify("READY=1\nSTATUS=x"));
+        EXPECT_EQ(send_service_notify("READY=1\nSTATUS=x"), Notify_Result::SENT);
         EXPECT_EQ(receive(fd), "READY=1\nSTATUS=x") << address;
         EXPECT_TRUE(feed_service_watchdog(1));
         EXPECT_EQ(receive(fd), "WATCHDOG=1") << address;
@@ -82,7 +82,38 @@ TEST(ServiceNotify, SendsToAPathOrAnAbstractSocketAndTakesTheVariablesOutOfTheEn
     // Without NOTIFY_SOCKET nothing is sent.
     unsetenv("NOTIFY_SOCKET");
     init_service_notify();
-    EXPECT_FALSE(send_service_notify("READY=1"));
+    EXPECT_EQ(send_service_notify("READY=1"), Notify_Result::NO_SOCKET);
+}
+
+// A manager that stops reading: every send returns at once, and each stall
+// is logged once, not per message.
+TEST(ServiceNotify, FullSocketNeverBlocksAndEachStallIsLoggedOnce)
+{
+    nk_test::TempDir dir;
+    const int fd = bind_socket(dir.file("notify"));
+    {
+        nk_test::ScopedEnv socket("NOTIFY_SOCKET", dir.file("notify"));
+        init_service_notify();
+    }
+    auto send_many = [] {
+        int not_sent = 0;
+        for (int i = 0; i < 40; ++i) {
+            not_sent += send_service_notify("WATCHDOG=1") == Notify_Result::NOT_SENT;
+        }
+        return not_sent;
+    };
+    testing::internal::CaptureStdout();
+    EXPECT_GT(send_many(), 0) << "the queue never filled";
+    while (receive(fd) != "(nothing)") {
+    }
+    EXPECT_EQ(send_service_notify("READY=1"), Notify_Result::SENT) << "read again";
+    EXPECT_EQ(receive(fd), "READY=1");
+    EXPECT_GT(send_many(), 0);
+    const std::string line =
+        "[ERROR] send_service_notify: notification socket full, message not sent: " + dir.file("notify") +
+        ": Resource temporarily unavailable\n";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), line + line);
+    close(fd);
 }
 
 }  // namespace

@@ -209,6 +209,42 @@ TEST_F(AttentionLine, ValueFileSignalsSelectedEdgesUntilTheNextRead)
     close(fd);
 }
 
+// Unexport (by anybody, or a controller that goes) removes the line's folder;
+// a value file still open is dead for good, as a removed sysfs attribute.
+TEST_F(AttentionLine, UnexportLeavesAnOpenValueFileDeadEvenAfterANewExport)
+{
+    ASSERT_EQ(write_bytes(sys("class/gpio/export"), "480"), 0);
+    const int fd = open(sys("class/gpio/gpio480/value").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    auto events = [fd] {
+        struct pollfd p = {fd, POLLPRI | POLLERR, 0};
+        return poll(&p, 1, 0) < 0 ? -1 : p.revents & (POLLPRI | POLLERR);
+    };
+    auto read_error = [fd] {
+        char c;
+        return pread(fd, &c, 1, 0) < 0 ? errno : 0;
+    };
+    EXPECT_EQ(read_error(), 0);
+    ASSERT_EQ(write_bytes(sys("class/gpio/unexport"), "480"), 0);
+    EXPECT_FALSE(is_dir(sys("class/gpio/gpio480")));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(events(), POLLPRI | POLLERR) << "on every poll, " << i;
+        EXPECT_EQ(read_error(), ENODEV);
+    }
+    ASSERT_EQ(write_bytes(sys("class/gpio/export"), "480"), 0);
+    EXPECT_EQ(read_error(), ENODEV) << "the new export is another file";
+    EXPECT_EQ(read_text(sys("class/gpio/gpio480/value")), "1\n");
+    close(fd);
+
+    // The controller goes: its lines with it, and nothing can be exported.
+    board_->set_gpio_controller_present(false);
+    EXPECT_FALSE(is_dir(sys("class/gpio/gpio480")));
+    EXPECT_EQ(write_bytes(sys("class/gpio/export"), "480"), EINVAL);
+    board_->set_gpio_controller_present(true);
+    EXPECT_EQ(write_bytes(sys("class/gpio/export"), "480"), 0);
+    EXPECT_EQ(read_text(sys("class/gpio/gpio480/direction")), "in\n");
+}
+
 TEST_F(AttentionLine, LineWithoutInterruptTakesEdgeNoneOnly)
 {
     vboard::BoardOptions options;

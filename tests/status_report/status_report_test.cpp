@@ -115,4 +115,27 @@ TEST(ReportSchedule, TemperatureOnChangeRestartsTheIdleCountAndWaitsBehindADescr
     EXPECT_EQ(call(schedule, flags), Report_Kind::TEMPERATURE);
 }
 
+// A failed report goes again with the next call, unless that call sends it
+// anyway; keep-alives and packets that are no report are not noted.
+TEST(ReportResend, FailedReportsGoAgainUnlessTheDueReportCoversThem)
+{
+    const uint8_t all = REPORT_OS | REPORT_ADDRESS | REPORT_SERIAL | REPORT_TEMPERATURE;
+    EXPECT_EQ(choose_resends(all, Report_Kind::NONE), all);
+    EXPECT_EQ(choose_resends(all, Report_Kind::KEEP_ALIVE), all);
+    EXPECT_EQ(choose_resends(all, Report_Kind::DESCRIPTION), REPORT_TEMPERATURE);
+    EXPECT_EQ(choose_resends(all, Report_Kind::TEMPERATURE), REPORT_OS | REPORT_ADDRESS | REPORT_SERIAL);
+
+    // The end-to-end outage test shows the address and the temperature.
+    auto packet = [](BMC::PACKET_TYPE type, BMC::ADDRESS address, uint8_t subaddress) {
+        BMC::Packet p;
+        BMC::init_Packet(&p, BMC::NODE_ID::BMC, false, type, false, address, subaddress, BMC::DATA_TYPE::UINT8, nullptr,
+                         0);
+        return p;
+    };
+    EXPECT_EQ(classify_report(packet(BMC::PACKET_TYPE::WRITE, BMC::ADDRESS::DESCRIPTION,
+                                     BMC::SUBADDRESS_DESCRIPTION_SERIAL_NUMBER)),
+              REPORT_SERIAL);
+    EXPECT_EQ(classify_report(packet(BMC::PACKET_TYPE::PING, BMC::ADDRESS::DESCRIPTION, 0)), 0) << "a keep-alive";
+}
+
 }  // namespace
