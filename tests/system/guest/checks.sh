@@ -148,13 +148,23 @@ error_lines() { daemon_lines | grep '^\[ERROR\]' || true; }
 error_count() { error_lines | wc -l; }
 errors_more_than() { [ "$(error_count)" -gt "$1" ]; }
 
-# The processes in the service's control group (either cgroup layout).
-service_processes() {
-    local group
+# The cgroup.procs file of the service's control group, in the unified
+# hierarchy (mounted at /sys/fs/cgroup/unified in the hybrid layout).
+service_cgroup_procs() {
+    local group file
     group="$(prop ControlGroup)"
-    [ -n "$group" ] || return 0
-    cat "/sys/fs/cgroup/unified$group/cgroup.procs" 2>/dev/null ||
-        cat "/sys/fs/cgroup$group/cgroup.procs" 2>/dev/null || true
+    [ -n "$group" ] || return 1
+    for file in "/sys/fs/cgroup/unified$group/cgroup.procs" "/sys/fs/cgroup$group/cgroup.procs"; do
+        [ -f "$file" ] && { printf '%s\n' "$file"; return 0; }
+    done
+    return 1
+}
+
+# The processes in the service's control group.
+service_processes() {
+    local file
+    file="$(service_cgroup_procs)" || return 0
+    cat "$file" 2>/dev/null || true
 }
 
 install_package() { dpkg -i "$package"; }
