@@ -43,7 +43,10 @@ endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "netplan.io, lsb-release, systemd")
 
 # Manual pages, copyright file and Debian changelog, compressed without a
-# time stamp (gzip -n) so that two builds give the same bytes.
+# time stamp (gzip -n) so that two builds give the same bytes. The manual
+# pages' .TH lines get the project's version (@PROJECT_VERSION@); the
+# changelog carries it literally, as Debian's format wants (package-test and
+# the test version_documents compare it with the project's).
 find_program(NODEKEEPER_GZIP gzip REQUIRED)
 set(nk_docs_built ${PROJECT_BINARY_DIR}/packaging)
 set(nk_docs "")
@@ -51,11 +54,15 @@ foreach(doc IN ITEMS nodekeeper.8 ruvo-packet-client.1 ruvo-packet-server.1 debi
   get_filename_component(nk_doc_name ${doc} NAME)
   if(nk_doc_name STREQUAL "changelog")
     set(nk_doc_name changelog.Debian)
+    set(nk_doc_source ${PROJECT_SOURCE_DIR}/packaging/${doc})
+  else()
+    set(nk_doc_source ${nk_docs_built}/${nk_doc_name})
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/${doc} ${nk_doc_source} @ONLY)
   endif()
   add_custom_command(OUTPUT ${nk_docs_built}/${nk_doc_name}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${nk_docs_built}
-    COMMAND ${NODEKEEPER_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/${doc} > ${nk_docs_built}/${nk_doc_name}.gz
-    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${doc}
+    COMMAND ${NODEKEEPER_GZIP} -9nc ${nk_doc_source} > ${nk_docs_built}/${nk_doc_name}.gz
+    DEPENDS ${nk_doc_source}
     VERBATIM)
   list(APPEND nk_docs ${nk_docs_built}/${nk_doc_name}.gz)
 endforeach()
@@ -68,6 +75,9 @@ install(FILES ${nk_docs_built}/changelog.Debian.gz ${PROJECT_SOURCE_DIR}/packagi
 # Tags that do not apply to this package, each with its reason in the file.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME nodekeeper)
+
+# Folders of the package that nothing is installed into (/etc/netplan).
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-folders.cmake)
 
 # Enable and start the service on installation, stop it on removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

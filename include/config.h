@@ -74,7 +74,8 @@ static_assert(sizeof(PSU_mail_data) == 83, "PSU_mail_data fields follow one anot
 
 // Serial number from the EEPROM window, or "N/A". Returns the text length.
 int get_Config_Serial_Number(char* buffer, unsigned int buffer_length);
-// "Tovana Ruvo" (returns 11) and "V1.0.5" (returns 6), NUL included.
+// "Tovana Ruvo" (returns 11) and "V" with the project's version, such as
+// "V1.0.5" (returns 6), NUL included.
 int get_Config_Product_Name(char* buffer);
 int get_Config_Version(char* buffer);
 // Operating system description from "lsb_release -d", else PRETTY_NAME of

@@ -64,7 +64,7 @@ unsigned int get_EEPROM_Config(uint32_t address, uint8_t config_code, uint8_t* b
 // ---------------------------------------------------------------------------
 
 const char* const product_name = "Tovana Ruvo";
-const char* const version_text = "V1.0.5";
+const char* const version_text = "V" NODEKEEPER_VERSION;
 
 // The line of lsb_release's output the description is taken from: the last
 // one, as much of it as a command buffer holds.

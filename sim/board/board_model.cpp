@@ -70,13 +70,18 @@ uint8_t BoardModel::begin_transfer(uint64_t handle, std::unique_lock<std::mutex>
 {
     lock.lock();
     const uint8_t address = slave_of(handle);
-    const std::chrono::milliseconds delay = stall_;
-    lock.unlock();
-    // A stalled BMC holds up this transfer only, not the other files of the board.
-    if (address == bmc_address && delay.count() > 0) {
-        std::this_thread::sleep_for(delay);
+    if (address != bmc_address) {
+        return address;
     }
-    lock.lock();
+    // A stalled BMC holds up this transfer only, not the other files of the
+    // board (the wait releases the lock). The stall in force counts, so a
+    // stall lifted or shortened meanwhile ends the waits it no longer covers:
+    // a FUSE request that has reached the board cannot be abandoned by its
+    // caller, not even when the caller is killed.
+    const Clock::time_point start = Clock::now();
+    while (Clock::now() < start + stall_) {
+        changed_.wait_until(lock, start + stall_);
+    }
     return address;
 }
 
@@ -243,6 +248,7 @@ void BoardModel::set_stall(std::chrono::milliseconds delay)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     stall_ = delay;
+    changed_.notify_all();
 }
 
 void BoardModel::set_bmc_present(bool present)

@@ -40,7 +40,7 @@ constexpr uint8_t description_os = 5;
 // What the fakes and the board give the daemon to report.
 const char* const test_os_description = "Narel Linux 24.04 LTS (e2e)";
 const char* const test_serial = "NRL-E2E-4711";
-const char* const banner_text = "[INFO] main: Tovana Ruvo Narel Main Daemon V1.0.5 - ";
+const char* const banner_text = "[INFO] main: Tovana Ruvo Narel Main Daemon V" NODEKEEPER_VERSION " - ";
 const char* const link_error_line = "[ERROR] main: BMC I2C link could not be started\n";
 
 // The time of n passes of the daemon's main loop (their work not counted).

@@ -29,9 +29,10 @@ TEST(FixedTexts, ProductNameAndVersion)
     EXPECT_STREQ(buffer, "Tovana Ruvo");
     EXPECT_EQ(buffer[12], 'x');  // 12 bytes written: a 12-byte buffer suffices
     memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(get_Config_Version(buffer), 6);
-    EXPECT_STREQ(buffer, "V1.0.5");
-    EXPECT_EQ(buffer[7], 'x');
+    const std::string version = "V" NODEKEEPER_VERSION;
+    EXPECT_EQ(get_Config_Version(buffer), static_cast<int>(version.size()));
+    EXPECT_EQ(buffer, version);
+    EXPECT_EQ(buffer[version.size() + 1], 'x');
 }
 
 // ----------------------------------------------------------------------------
@@ -178,7 +179,7 @@ TEST_F(ReportFile, InfoRecordLinesAndNodeTable)
     Info_mail_data data;
     memset(&data, 0, sizeof data);
     data.data_type = MAIL_TYPE::INFO_MAIL;
-    set_text(data.version, "V1.0.5");
+    set_text(data.version, "V9.8.7");
     set_text(data.serial, "SN0123456789");
     set_text(data.ipaddr, "192.168.100.200");
     set_text(data.information, "rack 3");
@@ -194,7 +195,7 @@ TEST_F(ReportFile, InfoRecordLinesAndNodeTable)
     data.active = 200;  // printed unchanged, not recounted
 
     const auto lines = report_of(&data);
-    std::vector<std::string> want = {"VERSION=V1.0.5", "SERIAL=SN0123456789", "IPADDR=192.168.100.200",
+    std::vector<std::string> want = {"VERSION=V9.8.7", "SERIAL=SN0123456789", "IPADDR=192.168.100.200",
                                      "INFO=rack 3",    "LOC=hall B",          "EMAIL=ops@example.com",
                                      "TEMP=45.5"};
     for (int n = 1; n <= 32; ++n) {

@@ -50,7 +50,7 @@ TEST(Options, UsageErrorGoesToStandardErrorWithStatus2)
     testing::internal::CaptureStdout();
     EXPECT_EQ(run_daemon_option(Daemon_Action::VERSION, 2, argv), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string("nodekeeper V1.0.5 (built ") + build_date + " " + build_time + ")\n");
+              std::string("nodekeeper V" NODEKEEPER_VERSION " (built ") + build_date + " " + build_time + ")\n");
 }
 
 }  // namespace

@@ -213,6 +213,21 @@ TEST_F(I2cFaults, StalledBmcDoesNotHoldUpOtherFiles)
     node.join();
 }
 
+// A killed caller cannot abandon a request that reached the board, so a hung
+// BMC must be able to let go of it.
+TEST_F(I2cFaults, LiftingTheStallEndsTransfersWaitingOnIt)
+{
+    board_->set_stall(10s);
+    const auto start = std::chrono::steady_clock::now();
+    int written = -1;
+    std::thread node([&] { written = I2cFile(vboard::bmc_address).write_frame(pattern(3)); });
+    std::this_thread::sleep_for(100ms);
+    board_->set_stall(0ms);
+    node.join();
+    EXPECT_EQ(written, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
 }  // namespace
 
 namespace {
