@@ -105,8 +105,9 @@ void read_hwmon_name(uint8_t address)
     }
     while (const struct dirent* entry = readdir(folder)) {
         const char* name = entry->d_name;
-        if (name[0] != '.' && strlen(name) < sizeof hwmon_temp && strcmp(name, hwmon_temp) > 0) {
-            snprintf(hwmon_temp, sizeof hwmon_temp, "%s", name);
+        const size_t length = strlen(name);
+        if (name[0] != '.' && length < sizeof hwmon_temp && strcmp(name, hwmon_temp) > 0) {
+            memcpy(hwmon_temp, name, length + 1);
         }
     }
     closedir(folder);
