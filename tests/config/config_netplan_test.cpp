@@ -23,7 +23,7 @@ TEST_F(NetplanFile, MissingFileIsWrittenFromTheTemplateOfTheMode)
     EXPECT_EQ(netplan(), netplan_dhcp_default_config);
     std::remove(path());
     network_mode = NETWORK_MODE::STATIC;
-    // Nothing set yet: every value line behind '#', read as before.
+    // Nothing set yet: every value line behind '#', read as placeholders.
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::GATEWAY), "x.x.x.x");
     EXPECT_EQ(netplan(), netplan_static_default_config);
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::IP_ADDRESS), "x.x.x.x");
