@@ -1,7 +1,7 @@
 # Cross build for the node's 64-bit Arm Linux with Debian's cross compilers
 # (crossbuild-essential-arm64). Test binaries run under qemu user-mode
 # emulation (qemu-user), which finds the target's C and C++ libraries under
-# /usr/aarch64-linux-gnu.
+# /usr/aarch64-linux-gnu, unless NODEKEEPER_TARGET_ROOT is given (below).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 
@@ -19,6 +19,19 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# qemu-user ships qemu-aarch64; qemu-user-static ships qemu-aarch64-static.
-find_program(NODEKEEPER_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${NODEKEEPER_QEMU_AARCH64} -L ${NODEKEEPER_CROSS_ROOT})
+# NODEKEEPER_TARGET_ROOT (preset arm64-vm): the Debian root of an arm64
+# machine the tests run on (scripts/system-test arm64 makes it and boots it).
+# Given, no emulator runs them, and the libraries that native builds take
+# from the build machine (libfuse3, for the virtual board) come from that
+# root through pkg-config.
+if(NODEKEEPER_TARGET_ROOT)
+  list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES NODEKEEPER_TARGET_ROOT)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${NODEKEEPER_TARGET_ROOT})
+  set(ENV{PKG_CONFIG_SYSROOT_DIR} ${NODEKEEPER_TARGET_ROOT})
+  set(ENV{PKG_CONFIG_LIBDIR}
+      ${NODEKEEPER_TARGET_ROOT}/usr/lib/${NODEKEEPER_CROSS_TRIPLE}/pkgconfig:${NODEKEEPER_TARGET_ROOT}/usr/share/pkgconfig)
+else()
+  # qemu-user ships qemu-aarch64; qemu-user-static ships qemu-aarch64-static.
+  find_program(NODEKEEPER_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static REQUIRED)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${NODEKEEPER_QEMU_AARCH64} -L ${NODEKEEPER_CROSS_ROOT})
+endif()

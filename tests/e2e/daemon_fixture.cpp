@@ -87,18 +87,27 @@ std::vector<NotifySocket::Message> NotifySocket::receive(std::chrono::millisecon
     }
 }
 
+// The queue takes net.unix.max_dgram_qlen datagrams (10 by the kernel, 512
+// where systemd sets it), and a sender's own buffer may run out before that:
+// senders are added until a fresh one cannot send at all.
 size_t NotifySocket::fill()
 {
     struct sockaddr_un address = {};
     socklen_t length = sizeof address;
     getsockname(fd_, reinterpret_cast<struct sockaddr*>(&address), &length);
-    const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     size_t sent = 0;
-    while (sendto(sender, "FILL=1", 6, MSG_DONTWAIT, reinterpret_cast<struct sockaddr*>(&address), length) == 6) {
-        ++sent;
+    for (;;) {
+        const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        size_t sent_by_this = 0;
+        while (sendto(sender, "FILL=1", 6, MSG_DONTWAIT, reinterpret_cast<struct sockaddr*>(&address), length) == 6) {
+            ++sent_by_this;
+        }
+        close(sender);
+        sent += sent_by_this;
+        if (sent_by_this == 0) {
+            return sent;
+        }
     }
-    close(sender);
-    return sent;
 }
 
 std::optional<size_t> NotifySocket::wait_for(const std::string& text, std::chrono::milliseconds timeout)

@@ -69,7 +69,7 @@ public:
 
     // Reads what has arrived within `timeout`; all messages so far.
     std::vector<Message> receive(std::chrono::milliseconds timeout);
-    // Fills the socket's queue from another socket until a send would block,
+    // Fills the socket's queue from other sockets until a send would block,
     // as a manager that stops reading leaves it; the messages sent.
     size_t fill();
     // Waits for a message equal to `text`; its index.

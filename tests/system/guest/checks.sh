@@ -173,3 +173,31 @@ state_is() { [ "$(prop ActiveState) $(prop SubState)" = "$1" ]; }
 
 # Waits for the unit to be active and running (for Type=notify: after READY=1).
 wait_for_service() { wait_until "${1:-20}" state_is "active running"; }
+
+# dpkg -i, and the service on the board: READY=1 with its STATUS= line, its
+# state folder, and the first reports the BMC receives.
+check_installation_reports() {
+    check "dpkg -i installs the package" install_package
+    check "postinst enables the unit" systemctl is-enabled --quiet "$unit"
+    wait_for_service 20
+    check_equal "the unit is active after READY=1" "active running" "$(prop ActiveState) $(prop SubState)"
+    check_equal "its STATUS= line" "reporting to the BMC on /dev/i2c-0" "$(prop StatusText)"
+    check "the state folder /var/lib/nodekeeper exists" test -d /var/lib/nodekeeper
+    check "the BMC receives the OS description (the real lsb_release)" \
+        wait_for_frame 10 'sub=SUBADDRESS_DESCRIPTION_OS data="Debian GNU/Linux 12 (bookworm)"'
+    check "the BMC receives the serial number (EEPROM window bound over /dev/mem)" \
+        wait_for_frame 10 'sub=SUBADDRESS_DESCRIPTION_SERIAL_NUMBER data="NRL-SIM-0001"'
+    check "the BMC receives the temperature (hwmon bound over /sys/class/hwmon)" \
+        wait_for_frame 10 'sub=SUBADDRESS_STATUS_TEMPERATURE_ONBOARD data="45.5"'
+}
+
+# dpkg -r stops the running service and keeps its state folder; dpkg -P
+# removes that too.
+check_removal_and_purge() {
+    check "dpkg -r removes the package" dpkg -r nodekeeper
+    check_equal "and stops the service" inactive "$(prop ActiveState)"
+    check_fails "no daemon process is left" pgrep -x nodekeeper
+    check "the state folder stays until purge" test -d /var/lib/nodekeeper
+    check "dpkg -P purges the package" dpkg -P nodekeeper
+    check "and removes the state folder /var/lib/nodekeeper" test ! -e /var/lib/nodekeeper
+}
