@@ -104,7 +104,8 @@ bool is_mask(const std::string& text)
             bits.push_back((std::stoi(part) >> bit) & 1 ? '1' : '0');
         }
     }
-    return bits.find("01") == std::string::npos;  // ones, then zeros
+    // Ones (at least one: prefix /0 is refused by netplan), then zeros.
+    return bits[0] == '1' && bits.find("01") == std::string::npos;
 }
 
 std::vector<std::string> keys_of(Command command)

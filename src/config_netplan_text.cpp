@@ -49,6 +49,18 @@ std::string_view trimmed(std::string_view text)
 
 bool is_set_value(std::string_view value) { return !value.empty() && value != unset_value; }
 
+// A prefix length netplan takes for an IPv4 address: 1 to 32 in decimal. A
+// hand edit's broken prefix ("24x", "/x.x.x.x", "0") would make netplan
+// reject the whole file, so it is not carried into a line the daemon writes.
+bool is_prefix_length(std::string_view prefix)
+{
+    if (prefix.empty() || prefix.size() > 2 || prefix.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    const unsigned n = leading_number(prefix);
+    return n >= 1 && n <= max_prefix_length;
+}
+
 // The entries of a bracketed list: behind its first '[' (or from the start
 // without one) up to the next ']' (or the end).
 std::string_view list_entries(std::string_view value)
@@ -114,7 +126,7 @@ bool is_set(const Interface_Address& list) { return is_set_value(list.address); 
 std::string interface_address_text(const Interface_Address& list)
 {
     return "[" + (list.address.empty() ? std::string(unset_value) : list.address) + "/" +
-           (list.prefix.empty() ? std::string(default_prefix) : list.prefix) + "]";
+           (is_prefix_length(list.prefix) ? list.prefix : std::string(default_prefix)) + "]";
 }
 
 Name_Servers parse_name_servers(std::string_view value)
@@ -184,7 +196,8 @@ bool is_mask_text(const char* text)
             // Ones, then zeros: the zeros below the last one are then a run
             // of ones when inverted, and adding one clears them all.
             const uint32_t zeros = ~mask;
-            return (parts == 3 || parts == mask_parts) && (zeros & (zeros + 1)) == 0;
+            // No ones at all would be prefix /0, which netplan refuses.
+            return (parts == 3 || parts == mask_parts) && mask != 0 && (zeros & (zeros + 1)) == 0;
         }
         rest.remove_prefix(dot + 1);
     }
@@ -198,7 +211,8 @@ bool is_setting_value(NETWORK_CONFIG_TYPE type, const char* text)
 const char* setting_value_rule(NETWORK_CONFIG_TYPE type)
 {
     return type == NETWORK_CONFIG_TYPE::SUBNETMASK
-               ? "a netmask of three or four dot-separated decimal parts 0 to 255 whose bits are ones, then zeros"
+               ? "a netmask of three or four dot-separated decimal parts 0 to 255 whose bits are ones (at least "
+                 "one), then zeros"
                : "a dotted-quad IPv4 address (four decimal parts 0 to 255, no leading zeros)";
 }
 

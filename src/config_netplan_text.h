@@ -62,7 +62,8 @@ struct Interface_Address {
 Interface_Address parse_interface_address(std::string_view value);
 // An address that is neither empty nor the placeholder.
 bool is_set(const Interface_Address& list);
-// "[address/prefix]", the default prefix when there is none.
+// "[address/prefix]", the default prefix when there is none or it is not
+// a prefix length (1 to 32).
 std::string interface_address_text(const Interface_Address& list);
 
 // The name servers' list; an entry not set holds unset_value. A list
@@ -106,7 +107,7 @@ bool says_static_without_address(std::string_view text);
 bool is_ipv4_address(const char* text);
 // A netmask text: three or four dot-separated decimal parts of 1 to 3
 // digits, each 0 to 255 (three parts stand for the first three octets),
-// whose bits are ones, then zeros. Reads at most address_text_max + 1 bytes.
+// whose bits are ones (at least one), then zeros. Reads at most address_text_max + 1 bytes.
 bool is_mask_text(const char* text);
 // The check of a setting's value: the netmask rule for SUBNETMASK, the
 // address rule for the address, gateway and name servers.

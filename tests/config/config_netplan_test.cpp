@@ -45,9 +45,10 @@ TEST_F(NetplanFile, AMaskSetBeforeTheAddressIsKeptForIt)
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::IP_ADDRESS), "172.16.4.9");
     set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "255.255.255.255");
     EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "255.255.255.255");
+    // Prefix /0 would make netplan refuse the whole file: refused, the /32 stays.
     set_text(NETWORK_CONFIG_TYPE::SUBNETMASK, "0.0.0.0");
-    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "0.0.0.0");
-    EXPECT_NE(netplan().find("      addresses: [172.16.4.9/0]\n"), std::string::npos);
+    EXPECT_EQ(get_text(NETWORK_CONFIG_TYPE::SUBNETMASK), "255.255.255.255");
+    EXPECT_NE(netplan().find("      addresses: [172.16.4.9/32]\n"), std::string::npos);
 }
 
 // --- name servers -------------------------------------------------------------

@@ -43,6 +43,13 @@ TEST(NetplanTextMask, PrefixLengthToDottedMask)
 TEST(NetplanTextLists, HandWrittenListsReadAsTheDaemonsForms)
 {
     EXPECT_EQ(interface_address_text(parse_interface_address("[10.0.0.1]")), "[10.0.0.1/24]");
+    // A broken prefix would make netplan reject the whole file.
+    for (const char* broken :
+         {"[10.0.0.1/x.x.x.x25]", "[10.0.0.1/33]", "[10.0.0.1/2 4]", "[10.0.0.1/-8]", "[10.0.0.1/0]"}) {
+        EXPECT_EQ(interface_address_text(parse_interface_address(broken)), "[10.0.0.1/24]") << broken;
+    }
+    EXPECT_EQ(interface_address_text(parse_interface_address("[10.0.0.1/1]")), "[10.0.0.1/1]");
+    EXPECT_EQ(interface_address_text(parse_interface_address("[10.0.0.1/ 32 ]")), "[10.0.0.1/32]");
     EXPECT_FALSE(is_set(parse_interface_address("[]")));
     EXPECT_EQ(parse_interface_address("[10.0.0.1/8, 10.0.0.2/16] # two").prefix, "8");
     const auto round_trip = [](const char* value) { return name_servers_text(parse_name_servers(value)); };
@@ -133,14 +140,15 @@ TEST(NetplanTextCheck, AddressesAreDottedQuadsNetplanAccepts)
 
 TEST(NetplanTextCheck, MasksHaveThreeOrFourPartsOfAtMost255AndContiguousBits)
 {
-    for (const char* good : {"255.255.255.0", "255.255.255", "255.255.254", "0.0.0.0", "255.255.240.000",
-                             "255.255.255.255", "128.0.0.0"}) {
+    for (const char* good :
+         {"255.255.255.0", "255.255.255", "255.255.254", "255.255.240.000", "255.255.255.255", "128.0.0.0"}) {
         EXPECT_TRUE(is_mask_text(good)) << good;
         EXPECT_TRUE(is_setting_value(NETWORK_CONFIG_TYPE::SUBNETMASK, good)) << good;
     }
     for (const char* bad :
          {"256.0.0.0", "255.255", "255.255.255.0.0", "255..255.0", "255.255.255.", "1111.0.0.0", "255.255.255.0 ",
-          "+255.0.0.0", "", "0.0.0.255", "255.255.255.1", "255.0.255.0", "255.0.255", "254.255.0.0"}) {
+          "+255.0.0.0", "", "0.0.0.255", "255.255.255.1", "255.0.255.0", "255.0.255", "254.255.0.0", "0.0.0.0",
+          "0.0.0"}) {  // no ones: prefix /0, which netplan refuses
         EXPECT_FALSE(is_mask_text(bad)) << bad;
     }
     EXPECT_FALSE(is_setting_value(NETWORK_CONFIG_TYPE::GATEWAY, "255.255.255"));
