@@ -47,7 +47,12 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-bool is_set_value(std::string_view value) { return !value.empty() && value != unset_value; }
+// An entry holding the placeholder anywhere ("x.x.x.x", or a hand edit such
+// as "x.x.x.x5") is not set: it is never carried into an active line.
+bool is_set_value(std::string_view value)
+{
+    return !value.empty() && value.find(unset_value) == std::string_view::npos;
+}
 
 // A prefix length netplan takes for an IPv4 address: 1 to 32 in decimal. A
 // hand edit's broken prefix ("24x", "/x.x.x.x", "0") would make netplan

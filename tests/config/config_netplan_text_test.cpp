@@ -51,6 +51,10 @@ TEST(NetplanTextLists, HandWrittenListsReadAsTheDaemonsForms)
     EXPECT_EQ(interface_address_text(parse_interface_address("[10.0.0.1/1]")), "[10.0.0.1/1]");
     EXPECT_EQ(interface_address_text(parse_interface_address("[10.0.0.1/ 32 ]")), "[10.0.0.1/32]");
     EXPECT_FALSE(is_set(parse_interface_address("[]")));
+    // A hand edit's entry around the placeholder counts as unset: never carried into an active list.
+    EXPECT_FALSE(is_set(parse_interface_address("[1x.x.x.x/16]")));
+    EXPECT_EQ(name_servers_text(parse_name_servers("[1.1.1.1,x.x.x.x5]")), "[1.1.1.1]");
+    EXPECT_EQ(name_servers_text(parse_name_servers("[x.x.x.x5,8.8.8.8]")), "[8.8.8.8] #[x.x.x.x,8.8.8.8]");
     EXPECT_EQ(parse_interface_address("[10.0.0.1/8, 10.0.0.2/16] # two").prefix, "8");
     const auto round_trip = [](const char* value) { return name_servers_text(parse_name_servers(value)); };
     EXPECT_EQ(round_trip("[1.1.1.1, 8.8.8.8]"), "[1.1.1.1,8.8.8.8]");
