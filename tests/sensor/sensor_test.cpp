@@ -164,11 +164,13 @@ TEST(SensorInit, WaitForHwmonEndsWhenTheFolderAppearsOrAtItsTimeOut)
     EXPECT_FALSE(wait_for_hwmon(0x4c, std::chrono::milliseconds(200)));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(200));
 
+    // The clock starts before the thread does, so the folder cannot appear
+    // less than 150 ms after it.
+    start = Clock::now();
     std::thread kernel([&board] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         board.add_sensor(0x4c, true);
     });
-    start = Clock::now();
     EXPECT_TRUE(wait_for_hwmon(0x4c, std::chrono::seconds(5)));
     const auto took = Clock::now() - start;
     kernel.join();
