@@ -66,10 +66,6 @@ unsigned int get_EEPROM_Config(uint32_t address, uint8_t config_code, uint8_t* b
 const char* const product_name = "Tovana Ruvo";
 const char* const version_text = "V" NODEKEEPER_VERSION;
 
-// The line of lsb_release's output the description is taken from: the last
-// one, as much of it as a command buffer holds.
-constexpr std::size_t os_info_line_size = command_buffer_size;
-
 // Said once, the first time the description comes from os-release.
 bool os_release_noted = false;
 
@@ -186,26 +182,37 @@ std::optional<std::string> read_os_release_name(const char* os_release, const ch
     return std::nullopt;
 }
 
+namespace {
+const char* const lsb_release_argv[] = {"lsb_release", "-d", nullptr};
+}  // namespace
+
+const Program_Call lsb_release_call{"lsb_release -d", lsb_release_argv, lsb_release_deadline};
+
+std::optional<std::string> run_lsb_release(Program_Result& run)
+{
+    run_program_call(&lsb_release_call, &run);
+    std::string line = last_output_piece(run.output, command_buffer_size);
+    const char* description = run.succeeded() ? parse_os_description(&line[0]) : nullptr;
+    return description != nullptr ? std::optional<std::string>(description) : std::nullopt;
+}
+
 int read_os_description(char* buffer, const char* os_release, const char* os_release_fallback)
 {
-    const char* const argv[] = {"lsb_release", "-d", nullptr};
-    const Program_Call call{"lsb_release -d", argv, lsb_release_deadline};
     Program_Result run;
-    run_program_call(&call, &run);
+    const std::optional<std::string> description = run_lsb_release(run);
     if (run.outcome == Program_Outcome::TIMED_OUT) {
-        log_line("[ERROR] %s: %s\n", "get_Config_OS_Info", describe_program_failure(call, run).c_str());
+        log_line("[ERROR] %s: %s\n", "get_Config_OS_Info", describe_program_failure(lsb_release_call, run).c_str());
     }
-    std::string line = last_output_piece(run.output, os_info_line_size);
-    const char* description = run.succeeded() ? parse_os_description(&line[0]) : nullptr;
-    if (description != nullptr) {
-        return static_cast<int>(set_text_copy(buffer, caller_buffer_size, description));
+    if (description) {
+        return static_cast<int>(set_text_copy(buffer, caller_buffer_size, description->c_str()));
     }
     // No lsb_release (a minimal system has none) or no description from it:
     // the text lsb_release -d prints on Debian and Ubuntu, read directly.
     const std::optional<std::string> name = read_os_release_name(os_release, os_release_fallback);
     if (name && !os_release_noted) {
         os_release_noted = true;
-        const std::string why = run.succeeded() ? "printed no description" : describe_program_failure(call, run);
+        const std::string why =
+            run.succeeded() ? "printed no description" : describe_program_failure(lsb_release_call, run);
         log_line("[INFO] %s: lsb_release -d gives no description (%s); the description comes from os-release "
                  "(PRETTY_NAME)\n",
                  "get_Config_OS_Info", why.c_str());

@@ -95,6 +95,8 @@ bool remove_config_file(const char* path, const char* caller);
 // Writes all of data to fd (a write cut short is continued); false with
 // errno set on a failure.
 bool write_all(int fd, const char* data, std::size_t size);
+// The system's text of an errno value.
+std::string error_text(int error);
 
 // ---------------------------------------------------------------------------
 // Line-oriented key/value editor (config_store.cpp)
@@ -239,6 +241,12 @@ int find_interface_address(const char* if_name, std::string& address);
 // and the description): the text behind the first TAB, without line end.
 // The line is cut in place. nullptr when the line holds no TAB.
 const char* parse_os_description(char* line);
+// "lsb_release -d" as the daemon runs it for the OS description.
+extern const Program_Call lsb_release_call;
+// Runs lsb_release_call into run; the description from the last line of its
+// output (as much of it as a command buffer holds), nullopt when it failed
+// or printed none.
+std::optional<std::string> run_lsb_release(Program_Result& run);
 
 // The operating system's own description, read when lsb_release gives none
 // (a minimal system has no lsb_release): PRETTY_NAME of os-release, the

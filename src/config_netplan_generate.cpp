@@ -24,12 +24,6 @@ constexpr char root_name[] = "/generate-XXXXXX";
 // Folders that netplan generate leaves in a root folder are few and flat.
 constexpr int removal_descriptors = 8;
 
-std::string error_text(int error)
-{
-    char text[128];
-    return strerror_r(error, text, sizeof text);
-}
-
 // Makes `path` a folder (and the folders above it that are missing): the
 // last one only for this user.
 bool make_folders(const std::string& path, std::string& why)

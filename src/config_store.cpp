@@ -35,12 +35,6 @@ constexpr mode_t settings_file_mode = 0666;
 // Attempts at finding an unused temporary name next to a target.
 constexpr int temp_name_attempts = 16;
 
-std::string error_text(int error)
-{
-    char text[128];
-    return strerror_r(error, text, sizeof text);
-}
-
 // What a file of another type than a regular file is, for the log.
 const char* type_name(mode_t mode)
 {
@@ -90,6 +84,12 @@ void split_path(const std::string& path, std::string& folder, std::string& name)
 bool readable_and_writable(const char* file_name) { return access(file_name, R_OK | W_OK) == 0; }
 
 }  // namespace
+
+std::string error_text(int error)
+{
+    char text[128];
+    return strerror_r(error, text, sizeof text);
+}
 
 bool write_all(int fd, const char* data, std::size_t size)
 {

@@ -107,19 +107,15 @@ void check_default_address(Check_Run& run)
 
 void check_os_description(Check_Run& run)
 {
-    const char* const argv[] = {"lsb_release", "-d", nullptr};
-    const Program_Call call{"lsb_release -d", argv, lsb_release_deadline};
+    // The description as the daemon takes it.
     Program_Result result;
-    run_program_call(&call, &result);
-    // The description as the daemon takes it from the last line.
-    std::string line = last_output_piece(result.output, command_buffer_size);
-    const char* description = result.succeeded() ? parse_os_description(&line[0]) : nullptr;
-    if (description != nullptr) {
-        run.pass(call.name, description);
+    const std::optional<std::string> description = run_lsb_release(result);
+    if (description) {
+        run.pass(lsb_release_call.name, *description);
         return;
     }
     const std::string why =
-        result.succeeded() ? "no description in its output" : describe_program_failure(call, result);
+        result.succeeded() ? "no description in its output" : describe_program_failure(lsb_release_call, result);
     const std::optional<std::string> name = read_os_release_name(os_release_path, os_release_fallback_path);
     if (name) {
         run.pass("OS description", *name + " (from os-release; " + why + ")");
