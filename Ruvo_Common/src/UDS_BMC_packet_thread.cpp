@@ -292,18 +292,33 @@ bool send_client_image(Server_State* s, unsigned int slot, const uint8_t* image,
     return send_queued_packets(s, slot);
 }
 
-// Sends a packet record to a client; false when the client was dropped.
-bool send_client_packet(Server_State* s, unsigned int slot, const BMC::Packet& packet, Packet_Origin origin)
+// The bytes of a packet record, encoded once for however many clients get
+// them. A record whose data store was refused has none to send.
+struct Packet_Bytes {
+    uint8_t image[packet_image_max_length];
+    size_t length = 0;
+    bool sendable = false;
+};
+
+Packet_Bytes encode_for_send(const BMC::Packet& packet)
 {
-    // A record whose data store was refused has no bytes to send: a failed
-    // data write, as the stream writer reports it.
-    if (BMC::get_Packet_Data_Length(packet) > 0 && packet.data == nullptr) {
+    Packet_Bytes bytes;
+    bytes.sendable = !(BMC::get_Packet_Data_Length(packet) > 0 && packet.data == nullptr);
+    if (bytes.sendable)
+        bytes.length = encode_packet_image(packet, bytes.image);
+    return bytes;
+}
+
+// Sends a packet's bytes to a client; false when the client was dropped. A
+// record without bytes is a failed data write, as the stream writer reports
+// it.
+bool send_client_bytes(Server_State* s, unsigned int slot, const Packet_Bytes& bytes, Packet_Origin origin)
+{
+    if (!bytes.sendable) {
         drop_client_after_write_failure(s, slot, true, origin);
         return false;
     }
-    uint8_t image[packet_image_max_length];
-    const size_t length = encode_packet_image(packet, image);
-    return length == 0 || send_client_image(s, slot, image, length, origin);
+    return bytes.length == 0 || send_client_image(s, slot, bytes.image, bytes.length, origin);
 }
 
 // Takes connecting clients while a slot is free, closes them when none is;
@@ -384,7 +399,7 @@ bool serve_request(Server_State* s, unsigned int slot, const BMC::Packet& receiv
         }
     }
     if (BMC::get_Packet_Response_Require_Flag(receive_packet) &&
-        !send_client_packet(s, slot, response_packet, Packet_Origin::RESPONSE)) {
+        !send_client_bytes(s, slot, encode_for_send(response_packet), Packet_Origin::RESPONSE)) {
         return false;
     }
     if (socket_close_flag) {
@@ -433,9 +448,10 @@ void send_broadcasts(Server_State* s)
         if (dequeued == nullptr)
             return;
         std::unique_ptr<BMC::Packet> packet(dequeued);
+        const Packet_Bytes bytes = encode_for_send(*packet);
         for (unsigned int slot = 0; slot < max_client_count; slot++) {
             if (s->clients[slot].fd.get() >= 0)
-                send_client_packet(s, slot, *packet, Packet_Origin::BROADCAST);
+                send_client_bytes(s, slot, bytes, Packet_Origin::BROADCAST);
         }
     }
 }
