@@ -16,6 +16,7 @@
 #include <map>
 
 #include "BMC_data_protocol.h"
+#include "packet_image.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ void take_packets(std::vector<uint8_t>* bytes, std::vector<uint32_t>* sequences)
 {
     size_t at = 0;
     while (at < bytes->size()) {
-        const size_t length = (*bytes)[at] == 0 ? 1 : (*bytes)[at];
+        const size_t length = count_stream_packet_bytes((*bytes)[at]);
         if (bytes->size() - at < length)
             break;
         const uint8_t* packet = bytes->data() + at;
