@@ -73,17 +73,18 @@ int main(int argc, char** argv)
     }
     const char* path = argv[optind];
 
-    set_program_signals();
-
     // The stop signals stay blocked: main takes them with sigtimedwait, and
     // the server thread inherits the mask (a signal caught on that thread
     // would break its wait, a logged error). Main sleeps between broadcasts
-    // and wakes for nothing else.
+    // and wakes for nothing else. Blocked before the handlers are set, so a
+    // stop that comes meanwhile stays pending for sigtimedwait instead of
+    // going to a handler whose flag nobody reads here.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    set_program_signals();
     int started = init_UDS_BMC_Packet_Thread(example_handler::set_response, nullptr, path);
     if (started != 0) {
         fprintf(stderr, "ruvo-packet-server: cannot serve on %s\n", path);
